@@ -1,0 +1,3 @@
+#include "app/KestuSoftPhoneApp.h"
+
+int CKestuSoftPhoneApp::run(int, char**) { return 0; }

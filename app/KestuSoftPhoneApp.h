@@ -1,0 +1,6 @@
+#pragma once
+
+class CKestuSoftPhoneApp {
+public:
+    static int run(int argc, char** argv);
+};

@@ -1,0 +1,43 @@
+// The call-history files: one text file per kind of call, one record per line, CR LF line ends
+// and one byte per character (Latin-1; other characters become '?').
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+enum class CallKind { Received, Dialled, Missed };
+
+// "Recieved.bin", "Dialled.bin", "missed.bin" (the names are kept as they always were).
+QString CallRecordFileName(CallKind kind);
+
+// " <number>  hh:mm:ss  d/m/yyyy " (without the line end), from one reading of the clock.
+QString FormatCallRecord(const QString& number, const QDateTime& localTime);
+
+// The number of a row: the text before the two hour digits that precede the first ':',
+// trimmed; empty when there is no ':' or it comes too early.
+QString NumberFromCallRecord(const QString& row);
+
+// The lines of a text file without their line ends; a missing file gives no lines. Lines of any
+// length are read whole.
+QStringList ReadTextLines(const QString& path);
+
+// The three files in one folder (created when missing).
+class CallHistory {
+public:
+    explicit CallHistory(QString dir);
+    const QString& dir() const { return dir_; }
+    QString path(CallKind kind) const;
+
+    // Opens the file for appending (creating it), writes the record when `write` is true, closes
+    // it. Returns false when the file could not be written; the caller's call goes on regardless.
+    bool AppendCallRecord(CallKind kind, const QString& number, const QDateTime& localTime,
+                          bool write = true) const;
+    QStringList LoadCallRecords(CallKind kind) const;
+    // Replaces the file atomically with the rows that are not blank, each trimmed, so that a
+    // crash or a full disk during the rewrite never loses the history.
+    bool SaveCallRecords(CallKind kind, const QStringList& rows) const;
+
+private:
+    QString dir_;
+};

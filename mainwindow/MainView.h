@@ -1,0 +1,58 @@
+// The narrow face of the main window that the phone's logic drives: control texts, enabling,
+// focus and caret, timers, flashing. The dialog implements it over its widgets; tests implement
+// it with a recording fake, so the logic runs without a window.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class IMainView {
+public:
+    virtual ~IMainView() = default;
+
+    virtual QString text(int id) const = 0;
+    virtual void setText(int id, const QString& text) = 0;
+    virtual void enable(int id, bool on) = 0;
+    virtual bool isEnabled(int id) const = 0;
+    virtual void showControl(int id) = 0;
+    // Moves the keyboard focus to the control; for an edit field this runs the field's focus
+    // notification (OnFieldFocus) at once, as the platform would.
+    virtual void focus(int id) = 0;
+    // An empty selection after the last character, scrolled into view.
+    virtual void caretToEnd(int id) = 0;
+    virtual int selectionStart(int id) const = 0;
+    virtual void setCaret(int id, int pos) = 0;
+    // The number field shows no blinking caret.
+    virtual void hideCaret(int id) = 0;
+
+    // Window timers by identifier; starting a running one restarts it with the new period.
+    virtual void startTimer(int id, int ms) = 0;
+    virtual void stopTimer(int id) = 0;
+    virtual void flash() = 0;   // one flash of the window
+    virtual void restore() = 0; // from minimised to normal size
+
+    virtual void setLevelRange(int id, int min, int max) = 0;
+    virtual void setLevel(int id, int pos) = 0;
+    virtual void setSliderPosition(int id, int pos) = 0;
+
+    // Ends the main window's run with a result (1 OK, 2 Cancel).
+    virtual void endDialog(int result) = 0;
+};
+
+// The steps of the window's initialisation that are the window's own business; the logic calls
+// them in their order.
+class IMainInitView : public IMainView {
+public:
+    virtual void setupTooltips() = 0;
+    virtual void addAboutMenuEntry() = 0;
+    virtual void setIcons() = 0;
+    virtual void loadButtonImages(const QList<int>& order) = 0;
+    virtual void setNumberFieldColours() = 0;
+    virtual void setNumberFieldFont() = 0;
+    virtual void setupSliders() = 0;
+    virtual void createLoginWindow() = 0;
+    virtual void setLabelFonts() = 0;
+    // Runs the login window modally: 1 OK, 2 Cancel.
+    virtual int runLoginWindow() = 0;
+    virtual void destroyLoginWindow() = 0;
+};

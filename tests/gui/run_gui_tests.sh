@@ -1,0 +1,2 @@
+#!/usr/bin/env bash
+echo "no gui tests yet"; exit 0

@@ -1,0 +1,133 @@
+#include "lab/LabProcess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUdpSocket>
+
+namespace lab {
+
+QString runDir() {
+    static QTemporaryDir* dir = [] {
+        auto* d = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/orvane-lab-XXXXXX"));
+        d->setAutoRemove(qEnvironmentVariableIsEmpty("ORVANE_KEEP_LAB"));
+        return d;
+    }();
+    return dir->path();
+}
+
+int freePort() {
+    // Bind port 0 for TCP, then check the same number is free for UDP as well.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QTcpServer tcp;
+        if (!tcp.listen(QHostAddress::LocalHost, 0))
+            continue;
+        const quint16 port = tcp.serverPort();
+        QUdpSocket udp;
+        if (udp.bind(QHostAddress::LocalHost, port))
+            return port;
+    }
+    return 0;
+}
+
+bool waitForTcpPort(int port, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        if (s.waitForConnected(200))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+int runToEnd(const QString& program, const QStringList& args, int timeoutMs, QString* output) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(5000))
+        return -1;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return -1;
+    }
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+bool Process::start(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
+    stop();
+    static int serial = 0;
+    logPath_ = QStringLiteral("%1/%2-%3.log").arg(runDir(), name_).arg(++serial);
+    proc_ = std::make_unique<QProcess>();
+    proc_->setProcessEnvironment(env);
+    proc_->setWorkingDirectory(runDir());
+    proc_->setStandardOutputFile(logPath_);
+    proc_->setStandardErrorFile(logPath_, QIODevice::Append);
+    proc_->setStandardInputFile(QProcess::nullDevice());
+    proc_->start(program, args);
+    if (!proc_->waitForStarted(5000)) {
+        proc_.reset();
+        return false;
+    }
+    return true;
+}
+
+void Process::stop(int graceMs) {
+    if (!proc_)
+        return;
+    if (proc_->state() != QProcess::NotRunning) {
+        proc_->terminate();
+        if (!proc_->waitForFinished(graceMs)) {
+            proc_->kill();
+            proc_->waitForFinished(2000);
+        }
+    }
+    proc_.reset();
+}
+
+bool Process::running() const { return proc_ && proc_->state() != QProcess::NotRunning; }
+
+int Process::waitForExit(int timeoutMs) {
+    if (!proc_)
+        return -1;
+    if (!waitUntil([this] { return proc_->state() == QProcess::NotRunning; }, timeoutMs))
+        return -1;
+    return proc_->exitStatus() == QProcess::NormalExit ? proc_->exitCode() : -1;
+}
+
+qint64 Process::pid() const { return proc_ ? proc_->processId() : 0; }
+
+QString Process::output() const {
+    QFile f(logPath_);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(f.readAll());
+}
+
+bool Process::waitForOutput(const QString& needle, int timeoutMs) const {
+    return waitUntil([&] { return output().contains(needle); }, timeoutMs);
+}
+
+} // namespace lab
