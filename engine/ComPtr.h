@@ -4,12 +4,12 @@
 
 #include "engine/Rtc.h"
 
+#include <type_traits>
 #include <utility>
 
 namespace rtc {
 
-template <class T>
-class ComPtr {
+template <class T> class ComPtr {
 public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
@@ -19,6 +19,9 @@ public:
             p_->AddRef();
     }
     ComPtr(const ComPtr& o) : ComPtr(o.p_) {}
+    // From a pointer to a derived implementation or interface.
+    template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
+    ComPtr(const ComPtr<U>& o) : ComPtr(static_cast<T*>(o.get())) {}
     ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
     ~ComPtr() { reset(); }
 
@@ -66,8 +69,7 @@ public:
     bool operator==(const ComPtr& o) const { return p_ == o.p_; }
 
     // QueryInterface for U; returns the result and fills `out` on success.
-    template <class U>
-    HRESULT as(ComPtr<U>& out) const {
+    template <class U> HRESULT as(ComPtr<U>& out) const {
         if (!p_) {
             out.reset();
             return E_POINTER;

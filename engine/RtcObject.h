@@ -9,8 +9,7 @@
 
 namespace rtc {
 
-template <class... Interfaces>
-class RtcObject : public Interfaces... {
+template <class... Interfaces> class RtcObject : public Interfaces... {
 public:
     ULONG AddRef() override { return ++refs_; }
     ULONG Release() override {

@@ -65,7 +65,7 @@ constexpr int StartTime = 1107;
 
 // Window timers of the main window.
 namespace timer {
-constexpr int Flash = 3004;      // every 500 ms while an incoming call rings
-constexpr int Ringback = 30006;  // every 3000 ms while an outgoing call is in progress
-constexpr int CallDuration = 3;  // every 1000 ms while connected
+constexpr int Flash = 3004;     // every 500 ms while an incoming call rings
+constexpr int Ringback = 30006; // every 3000 ms while an outgoing call is in progress
+constexpr int CallDuration = 3; // every 1000 ms while connected
 } // namespace timer

@@ -107,7 +107,9 @@ void Process::stop(int graceMs) {
     proc_.reset();
 }
 
-bool Process::running() const { return proc_ && proc_->state() != QProcess::NotRunning; }
+bool Process::running() const {
+    return proc_ && proc_->state() != QProcess::NotRunning;
+}
 
 int Process::waitForExit(int timeoutMs) {
     if (!proc_)
@@ -117,7 +119,9 @@ int Process::waitForExit(int timeoutMs) {
     return proc_->exitStatus() == QProcess::NormalExit ? proc_->exitCode() : -1;
 }
 
-qint64 Process::pid() const { return proc_ ? proc_->processId() : 0; }
+qint64 Process::pid() const {
+    return proc_ ? proc_->processId() : 0;
+}
 
 QString Process::output() const {
     QFile f(logPath_);

@@ -30,8 +30,8 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    bool start(const QString& program, const QStringList& args, const QProcessEnvironment& env =
-                                                                    QProcessEnvironment::systemEnvironment());
+    bool start(const QString& program, const QStringList& args,
+               const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
     // SIGTERM, then SIGKILL after `graceMs`.
     void stop(int graceMs = 2000);
     bool running() const;

@@ -1,0 +1,72 @@
+#include "history/LoginForm.h"
+
+#include "history/LoginSettings.h"
+#include "mainwindow/ControlIds.h"
+#include "mainwindow/MainView.h"
+#include "platform/MessageBox.h"
+
+QString TrimBlank(const QString& text) {
+    const auto blank = [](QChar c) {
+        return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
+               c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
+    };
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && blank(text[begin]))
+        ++begin;
+    while (end > begin && blank(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+void LoginWindowOpen(ILoginForm& form, const LoginSettings& settings) {
+    if (const auto password = settings.read(QStringLiteral("Password1")))
+        form.setText(loginctl::Password, *password);
+    form.setSaveChecked(settings.saveChecked());
+    if (const auto server = settings.read(QStringLiteral("SIPIP")))
+        form.setText(loginctl::Server, *server);
+    if (const auto user = settings.read(QStringLiteral("UserName")))
+        form.setText(loginctl::UserName, *user);
+}
+
+bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& main, IMessageBox& box,
+                        const QString& defaultServer) {
+    // A store that cannot be written makes every save a silent no-op; the login goes on.
+    const auto save = [&](const char* name, const QString& value) {
+        settings.write(QString::fromLatin1(name), form.isSaveChecked() ? value : QString());
+    };
+    const QString blankMessage = QStringLiteral("UserName and Password Must Not be Blank");
+
+    const QString user = TrimBlank(form.text(loginctl::UserName));
+    if (user.isEmpty()) {
+        box.show(blankMessage);
+        return false;
+    }
+    save("UserName", user);
+    main.setText(ctl::UserNameField, user);
+
+    const QString password = TrimBlank(form.text(loginctl::Password));
+    if (password.isEmpty()) {
+        box.show(blankMessage);
+        return false;
+    }
+    save("Password1", password);
+    main.setText(ctl::PasswordField, password);
+
+    form.setText(loginctl::Server, defaultServer);
+    const QString server = TrimBlank(form.text(loginctl::Server));
+    if (server.isEmpty())
+        return false;
+    save("SIPIP", server);
+    main.setText(ctl::ServerField, server);
+
+    const QString accNumber = form.text(loginctl::AccNumber);
+    save("AccNumber", accNumber);
+    main.setText(ctl::AccNumberField, accNumber);
+
+    const QString accPassword = form.text(loginctl::AccPassword);
+    save("AccPasword", accPassword);
+    main.setText(ctl::AccPasswordField, accPassword);
+
+    settings.write(QStringLiteral("Save"), form.isSaveChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
+    return true;
+}

@@ -1,0 +1,27 @@
+// The main window's initialisation, in its order: controls, tooltips, images, fonts, sliders,
+// the engine, the sound-device check, the date and time labels and the login window.
+#pragma once
+
+#include "engine/RtcApp.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+struct Phone;
+class IMainInitView;
+class QObject;
+
+// The bitmap buttons in the order their images are loaded.
+const QList<int>& ButtonImageOrder();
+
+// "5/3/2009" and "9:5:7": day/month/year and hour:minute:second without leading zeros.
+QString StartDateText(const QDateTime& t);
+QString StartTimeText(const QDateTime& t);
+
+// True when the engine reports a real capture and playback device.
+bool SoundDevicePresent(Phone& phone);
+
+// Runs the initialisation; returns false when the engine did not start (the window then runs
+// without it and the focus was not set), true otherwise.
+bool RunMainInit(Phone& phone, IMainInitView& view, const ClientFactory& factory, QObject* eventTarget);

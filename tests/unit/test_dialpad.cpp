@@ -1,0 +1,192 @@
+// The dial pad and the keyboard: which field receives a character, the limits and their
+// messages, tones and DTMF per call state, delete and clear.
+#include "calls/DialPad.h"
+#include "fakes/FakeServices.h"
+#include "mainwindow/ControlIds.h"
+
+#include <gtest/gtest.h>
+
+using namespace rtc;
+using namespace fake;
+
+namespace {
+
+struct Pad {
+    TestPhone t;
+    Pad() {
+        t.startEngine();
+        t.client->calls.clear();
+    }
+    QStringList dtmf() const { return t.client->calls.filter("SendDTMF"); }
+};
+
+} // namespace
+
+TEST(DialPad, ButtonsAppendToTheNumberFieldWithToneAndCaretAtTheEnd) {
+    Pad p;
+    for (int b : {ctl::One, ctl::Two, ctl::Three})
+        OnDigitButton(p.t.phone, b);
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), "123");
+    EXPECT_EQ(p.t.sound.played, (QStringList{"Dtmf-1.wav", "Dtmf-2.wav", "Dtmf-3.wav"}));
+    EXPECT_EQ(p.dtmf(), (QStringList{"SendDTMF(1)", "SendDTMF(2)", "SendDTMF(3)"}));
+    EXPECT_EQ(p.t.view.focused, ctl::NumberField);
+    EXPECT_EQ(p.t.view.selectionStart(ctl::NumberField), 3);
+    EXPECT_TRUE(p.t.view.hiddenCarets.contains(ctl::NumberField));
+}
+
+TEST(DialPad, EveryButtonHasItsCharacterCodeAndTone) {
+    const struct {
+        int control;
+        char c;
+        int code;
+        const char* tone;
+    } table[] = {{ctl::One, '1', 1, "Dtmf-1.wav"},   {ctl::Two, '2', 2, "Dtmf-2.wav"},
+                 {ctl::Three, '3', 3, "Dtmf-3.wav"}, {ctl::Four, '4', 4, "Dtmf-4.wav"},
+                 {ctl::Five, '5', 5, "Dtmf-5.wav"},  {ctl::Six, '6', 6, "Dtmf-6.wav"},
+                 {ctl::Seven, '7', 7, "Dtmf-7.wav"}, {ctl::Eight, '8', 8, "Dtmf-8.wav"},
+                 {ctl::Nine, '9', 9, "Dtmf-9.wav"},  {ctl::Star, '*', 10, "Dtmf-star.wav"},
+                 {ctl::Zero, '0', 0, "Dtmf-0.wav"},  {ctl::Pound, '#', 11, "Dtmf-pound.wav"}};
+    for (const auto& k : table) {
+        Pad p;
+        OnDigitButton(p.t.phone, k.control);
+        EXPECT_EQ(p.t.view.text(ctl::NumberField), QString(QLatin1Char(k.c)));
+        EXPECT_EQ(p.dtmf(), QStringList{QStringLiteral("SendDTMF(%1)").arg(k.code)});
+        EXPECT_EQ(p.t.sound.played, QStringList{k.tone});
+    }
+}
+
+TEST(DialPad, CallStateDecidesToneDtmfCountAndTarget) {
+    Pad p;
+    p.t.phone.st.focusedField = 3; // a field other than the number field had the focus
+    p.t.phone.st.callInProgress = 1;
+    OnDigitButton(p.t.phone, ctl::Five);
+    EXPECT_EQ(p.dtmf(), (QStringList{"SendDTMF(5)", "SendDTMF(5)"})); // button, then append
+    EXPECT_EQ(p.t.sound.played, QStringList{"Dtmf-5.wav"});
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), "5");
+    EXPECT_EQ(p.t.view.text(ctl::UserNameField), "");
+
+    p.t.client->calls.clear();
+    p.t.sound.played.clear();
+    p.t.phone.st.callInProgress = 0;
+    p.t.phone.st.callConnected = 1;
+    p.t.view.texts[ctl::NumberField] = QString(300, '1'); // no limit during a call
+    OnDigitButton(p.t.phone, ctl::Pound);
+    EXPECT_EQ(p.dtmf(), QStringList{"SendDTMF(11)"});
+    EXPECT_TRUE(p.t.sound.played.isEmpty());
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), QString(300, '1') + "#");
+    EXPECT_TRUE(p.t.box.shown.isEmpty());
+}
+
+TEST(DialPad, FocusedFieldReceivesTheFirstPressThenTheNumberField) {
+    Pad p;
+    p.t.view.focus(ctl::UserNameField); // tabbing into the user name field
+    EXPECT_EQ(p.t.phone.st.focusedField, 3);
+    OnDigitButton(p.t.phone, ctl::Seven);
+    OnDigitButton(p.t.phone, ctl::Eight);
+    EXPECT_EQ(p.t.view.text(ctl::UserNameField), "7");
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), "8");
+    EXPECT_EQ(p.t.phone.st.focusedField, 4);
+
+    const struct {
+        int control, index;
+    } fields[] = {{ctl::ServerField, 0}, {ctl::PasswordField, 2},  {ctl::UserNameField, 3},
+                  {ctl::NumberField, 4}, {ctl::AccNumberField, 5}, {ctl::AccPasswordField, 6}};
+    for (const auto& f : fields) {
+        p.t.view.focus(f.control);
+        EXPECT_EQ(p.t.phone.st.focusedField, f.index);
+    }
+    p.t.phone.st.focusedField = 1; // no field: nothing is appended
+    AppendDialChar(p.t.phone, QLatin1Char('1'));
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), "8");
+}
+
+TEST(DialPad, FieldsStopAtOneHundredTwentyEightWithTheirOwnMessage) {
+    const struct {
+        int index, control;
+        const char* message;
+    } fields[] = {{0, ctl::ServerField, "Sip IP too long."},
+                  {2, ctl::PasswordField, "Password too long."},
+                  {3, ctl::UserNameField, "Account ID too long."},
+                  {4, ctl::NumberField, "Calling Number too long."},
+                  {5, ctl::AccNumberField, "AccNumber ID too long."},
+                  {6, ctl::AccPasswordField, "AccPassword ID too long."}};
+    for (const auto& f : fields) {
+        Pad p;
+        p.t.phone.st.focusedField = f.index;
+        p.t.view.texts[f.control] = QString(127, '1');
+        AppendDialChar(p.t.phone, QLatin1Char('2'));
+        EXPECT_EQ(p.t.view.text(f.control).size(), 128);
+        EXPECT_TRUE(p.t.box.shown.isEmpty());
+        AppendDialChar(p.t.phone, QLatin1Char('3'));
+        EXPECT_EQ(p.t.view.text(f.control), QString(127, '1') + "2");
+        EXPECT_EQ(p.t.box.texts(), QStringList{f.message});
+    }
+    // Through the button: the tone and DTMF have gone out before the refusal.
+    Pad p;
+    p.t.view.texts[ctl::NumberField] = QString(128, '1');
+    OnDigitButton(p.t.phone, ctl::Nine);
+    EXPECT_EQ(p.t.box.texts(), QStringList{"Calling Number too long."});
+    EXPECT_EQ(p.t.sound.played, QStringList{"Dtmf-9.wav"});
+    EXPECT_EQ(p.dtmf(), QStringList{"SendDTMF(9)"});
+}
+
+TEST(Keyboard, DigitKeysSendDtmfAndPlayToneWithoutAppending) {
+    Pad p;
+    p.t.view.focus(ctl::PasswordField);
+    PreTranslateKeyDown(p.t.phone, 0x33); // '3', also with Shift held
+    EXPECT_EQ(p.t.view.focused, ctl::NumberField);
+    EXPECT_EQ(p.dtmf(), QStringList{"SendDTMF(3)"});
+    EXPECT_EQ(p.t.sound.played, QStringList{"Dtmf-3.wav"});
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), ""); // the key itself lands in its control
+
+    p.t.client->calls.clear();
+    p.t.sound.played.clear();
+    for (int key : {0x60, 0x69, 0x6A, 0x2A, 0x23, 0x41})
+        PreTranslateKeyDown(p.t.phone, key);
+    EXPECT_EQ(p.dtmf(),
+              (QStringList{"SendDTMF(0)", "SendDTMF(9)", "SendDTMF(10)", "SendDTMF(10)", "SendDTMF(11)"}));
+    EXPECT_EQ(p.t.sound.played,
+              (QStringList{"Dtmf-0.wav", "Dtmf-9.wav", "Dtmf-star.wav", "Dtmf-star.wav", "Dtmf-pound.wav"}));
+}
+
+TEST(Keyboard, EnterPlacesTheCall) {
+    Pad p;
+    p.t.registerAccount("srv");
+    p.t.view.texts[ctl::NumberField] = "4021";
+    PreTranslateKeyDown(p.t.phone, 0x0D);
+    ASSERT_TRUE(p.t.client->lastSession);
+    EXPECT_EQ(p.t.client->lastSession->calls, QStringList{"AddParticipant(sip:4021@srv)"});
+}
+
+TEST(BackAndClear, EditTheFocusedField) {
+    Pad p;
+    p.t.view.setText(ctl::NumberField, "12345");
+    p.t.view.setCaret(ctl::NumberField, 0);
+    OnBack(p.t.phone);
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), "12345");
+    EXPECT_EQ(p.t.view.selectionStart(ctl::NumberField), 0);
+    p.t.view.setCaret(ctl::NumberField, 3);
+    OnBack(p.t.phone);
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), "1245");
+    EXPECT_EQ(p.t.view.selectionStart(ctl::NumberField), 2);
+    p.t.view.caretToEnd(ctl::NumberField);
+    OnBack(p.t.phone);
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), "124");
+
+    p.t.phone.st.focusedField = 5; // account fields take no delete
+    p.t.view.texts[ctl::AccNumberField] = "99";
+    OnBack(p.t.phone);
+    EXPECT_EQ(p.t.view.text(ctl::AccNumberField), "99");
+
+    p.t.view.focus(ctl::NumberField);
+    OnClear(p.t.phone);
+    EXPECT_EQ(p.t.view.text(ctl::NumberField), "");
+    EXPECT_EQ(p.t.view.focused, ctl::NumberField);
+
+    p.t.view.texts[ctl::AccPasswordField] = "pw";
+    p.t.phone.st.focusedField = 5;
+    OnClear(p.t.phone);
+    EXPECT_EQ(p.t.view.text(ctl::AccNumberField), "");
+    EXPECT_EQ(p.t.view.text(ctl::AccPasswordField), "");
+    EXPECT_EQ(p.t.view.focused, ctl::AccPasswordField);
+}
