@@ -1,3 +1,5 @@
 #include "app/KestuSoftPhoneApp.h"
 
-int main(int argc, char** argv) { return CKestuSoftPhoneApp::run(argc, argv); }
+int main(int argc, char** argv) {
+    return CKestuSoftPhoneApp::run(argc, argv);
+}

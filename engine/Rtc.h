@@ -32,8 +32,12 @@ constexpr HRESULT RTC_E_INVALID_SIP_URL = static_cast<HRESULT>(0x80EE0007u);
 constexpr HRESULT RTC_E_CLIENT_NOT_INITIALIZED = static_cast<HRESULT>(0x80EE0019u);
 constexpr HRESULT RTC_E_NO_DEVICE = static_cast<HRESULT>(0x80EE000Cu);
 
-constexpr bool Failed(HRESULT hr) { return hr < 0; }
-constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
+constexpr bool Failed(HRESULT hr) {
+    return hr < 0;
+}
+constexpr bool Succeeded(HRESULT hr) {
+    return hr >= 0;
+}
 
 // Interface identifiers, asked for through QueryInterface.
 enum class IID {
@@ -91,7 +95,12 @@ enum RTC_SESSION_STATE : int {
 
 enum RTC_AUDIO_DEVICE : int { RTCAD_SPEAKER = 0, RTCAD_MICROPHONE = 1 };
 
-enum RTC_SESSION_TYPE : int { RTCST_PC_TO_PC = 0, RTCST_PC_TO_PHONE = 1, RTCST_PHONE_TO_PHONE = 2, RTCST_IM = 3 };
+enum RTC_SESSION_TYPE : int {
+    RTCST_PC_TO_PC = 0,
+    RTCST_PC_TO_PHONE = 1,
+    RTCST_PHONE_TO_PHONE = 2,
+    RTCST_IM = 3
+};
 
 enum RTC_TERMINATE_REASON : int {
     RTCTR_NORMAL = 0,

@@ -18,11 +18,13 @@ QString FormatCallRecord(const QString& number, const QDateTime& localTime);
 // trimmed; empty when there is no ':' or it comes too early.
 QString NumberFromCallRecord(const QString& row);
 
-// The lines of a text file without their line ends; a missing file gives no lines. Lines of any
-// length are read whole.
+// The lines of a text file (one byte per character, Latin-1) without their line ends. CR LF and
+// a bare LF both end a line; a last line without a line end still counts; lines of any length
+// are read whole. A missing or unreadable file gives no lines.
 QStringList ReadTextLines(const QString& path);
 
-// The three files in one folder (created when missing).
+// The three files in one folder, created (private to the user) when missing, also again before
+// each write in case it went away.
 class CallHistory {
 public:
     explicit CallHistory(QString dir);

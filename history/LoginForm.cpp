@@ -19,20 +19,20 @@ QString TrimBlank(const QString& text) {
 }
 
 void LoginWindowOpen(ILoginForm& form, const LoginSettings& settings) {
-    if (const auto password = settings.read(QStringLiteral("Password1")))
+    if (const auto password = settings.read(LoginSettings::kPassword))
         form.setText(loginctl::Password, *password);
     form.setSaveChecked(settings.saveChecked());
-    if (const auto server = settings.read(QStringLiteral("SIPIP")))
+    if (const auto server = settings.read(LoginSettings::kServer))
         form.setText(loginctl::Server, *server);
-    if (const auto user = settings.read(QStringLiteral("UserName")))
+    if (const auto user = settings.read(LoginSettings::kUserName))
         form.setText(loginctl::UserName, *user);
 }
 
 bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& main, IMessageBox& box,
                         const QString& defaultServer) {
     // A store that cannot be written makes every save a silent no-op; the login goes on.
-    const auto save = [&](const char* name, const QString& value) {
-        settings.write(QString::fromLatin1(name), form.isSaveChecked() ? value : QString());
+    const auto save = [&](const QString& name, const QString& value) {
+        settings.write(name, form.isSaveChecked() ? value : QString());
     };
     const QString blankMessage = QStringLiteral("UserName and Password Must Not be Blank");
 
@@ -41,7 +41,7 @@ bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& ma
         box.show(blankMessage);
         return false;
     }
-    save("UserName", user);
+    save(LoginSettings::kUserName, user);
     main.setText(ctl::UserNameField, user);
 
     const QString password = TrimBlank(form.text(loginctl::Password));
@@ -49,24 +49,24 @@ bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& ma
         box.show(blankMessage);
         return false;
     }
-    save("Password1", password);
+    save(LoginSettings::kPassword, password);
     main.setText(ctl::PasswordField, password);
 
     form.setText(loginctl::Server, defaultServer);
     const QString server = TrimBlank(form.text(loginctl::Server));
     if (server.isEmpty())
         return false;
-    save("SIPIP", server);
+    save(LoginSettings::kServer, server);
     main.setText(ctl::ServerField, server);
 
     const QString accNumber = form.text(loginctl::AccNumber);
-    save("AccNumber", accNumber);
+    save(LoginSettings::kAccountNumber, accNumber);
     main.setText(ctl::AccNumberField, accNumber);
 
     const QString accPassword = form.text(loginctl::AccPassword);
-    save("AccPasword", accPassword);
+    save(LoginSettings::kAccountPassword, accPassword);
     main.setText(ctl::AccPasswordField, accPassword);
 
-    settings.write(QStringLiteral("Save"), form.isSaveChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
+    settings.write(LoginSettings::kSave, form.isSaveChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
     return true;
 }

@@ -30,6 +30,7 @@ public:
     virtual void stopTimer(int id) = 0;
     virtual void flash() = 0;   // one flash of the window
     virtual void restore() = 0; // from minimised to normal size
+    virtual void minimize() = 0;
 
     virtual void setLevelRange(int id, int min, int max) = 0;
     virtual void setLevel(int id, int pos) = 0;

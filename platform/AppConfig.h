@@ -9,7 +9,8 @@ inline const QString kDefaultSipServer = QStringLiteral("sip.orvanephone.com");
 inline const QString kDefaultBillingHost = QStringLiteral("billing.orvanephone.com");
 inline const QString kWebSiteUrl = QStringLiteral("http://www.orvanephone.com");
 inline const QString kBillingSiteUrl = QStringLiteral("https://billing.orvanephone.com");
-inline const QString kUserGuideUrl = QStringLiteral("http://www.orvanephone.com/sip-softphone-user_guide.pdf");
+inline const QString kUserGuideUrl =
+    QStringLiteral("http://www.orvanephone.com/sip-softphone-user_guide.pdf");
 
 struct AppConfig {
     QString sipServer = kDefaultSipServer;     // host[:port] of the SIP server

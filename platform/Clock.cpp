@@ -2,6 +2,10 @@
 
 #include <QThread>
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
+QDateTime SystemClock::now() const {
+    return QDateTime::currentDateTime();
+}
 
-void SystemClock::sleepMs(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+void SystemClock::sleepMs(int ms) {
+    QThread::msleep(static_cast<unsigned long>(ms));
+}

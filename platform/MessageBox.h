@@ -15,7 +15,8 @@ class IMessageBox {
 public:
     virtual ~IMessageBox() = default;
     // A modal box with an OK button; returns when the user has closed it.
-    virtual void show(const QString& text, const QString& title = kAppTitle, BoxIcon icon = BoxIcon::None) = 0;
+    virtual void show(const QString& text, const QString& title = kAppTitle,
+                      BoxIcon icon = BoxIcon::None) = 0;
 };
 
 // The real boxes, owned by `parent` (none: a box of its own).

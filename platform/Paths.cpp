@@ -40,9 +40,9 @@ QString runtimeDir() {
 QString soundDir() {
     const QString app = QCoreApplication::applicationDirPath();
     const QStringList candidates = {
-        app + QStringLiteral("/sounds"),                                  // build folder
-        app + QStringLiteral("/../share/orvane-softphone/sounds"),        // installed
-        QStringLiteral(ORVANE_SOUND_DIR),                                 // build tree, for tests
+        app + QStringLiteral("/sounds"),                           // build folder
+        app + QStringLiteral("/../share/orvane-softphone/sounds"), // installed
+        QStringLiteral(ORVANE_SOUND_DIR),                          // build tree, for tests
     };
     for (const QString& c : candidates)
         if (QFileInfo::exists(c + QStringLiteral("/ring.wav")))

@@ -11,6 +11,12 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <ostream>
+
+// Readable test failures for Qt strings.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace fake {
 
@@ -102,6 +108,7 @@ public:
     void stopTimer(int id) override { timers.remove(id); }
     void flash() override { ++flashes; }
     void restore() override { ++restores; }
+    void minimize() override { ++minimizes; }
     void setLevelRange(int id, int min, int max) override { levelRanges[id] = {min, max}; }
     void setLevel(int id, int pos) override { levels[id] = pos; }
     void setSliderPosition(int id, int pos) override {
@@ -145,6 +152,7 @@ public:
     int focused = 0;
     int flashes = 0;
     int restores = 0;
+    int minimizes = 0;
     int ended = 0;
     int loginResult = 2;
     std::function<int()> onLoginWindow;

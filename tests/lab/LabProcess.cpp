@@ -14,12 +14,14 @@
 namespace lab {
 
 QString runDir() {
-    static QTemporaryDir* dir = [] {
-        auto* d = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/orvane-lab-XXXXXX"));
-        d->setAutoRemove(qEnvironmentVariableIsEmpty("ORVANE_KEEP_LAB"));
-        return d;
+    // Removed when the test program ends, unless ORVANE_KEEP_LAB asks to keep it for a look.
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orvane-lab-XXXXXX"));
+    static const bool keep = [] {
+        dir.setAutoRemove(qEnvironmentVariableIsEmpty("ORVANE_KEEP_LAB"));
+        return true;
     }();
-    return dir->path();
+    Q_UNUSED(keep);
+    return dir.path();
 }
 
 int freePort() {

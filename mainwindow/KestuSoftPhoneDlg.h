@@ -1,0 +1,117 @@
+// The main window: a frameless window cut to its skin, carrying the status display, the number
+// field, the dial pad and the call buttons. It only builds its controls and routes their
+// commands, its timers and the engine's events to the phone's logic.
+#pragma once
+
+#include "engine/RtcApp.h"
+#include "mainwindow/MainView.h"
+#include "mainwindow/Phone.h"
+
+#include <QDialog>
+#include <QMap>
+
+#include <functional>
+#include <memory>
+
+class CLogin;
+class CBitmapButton;
+class QKeyEvent;
+class QTimer;
+class ShapedWindow;
+
+struct MainWindowServices {
+    ClientFactory engineFactory;
+    IHttpsClient* https = nullptr; // required
+    IClock* clock = nullptr;       // required
+    IMessageBox* box = nullptr;    // none: real message boxes owned by the window
+    ISoundPlayer* sound = nullptr; // none: the engine plays the sounds from soundDir
+    QString soundDir;
+    QString historyDir;
+    AppConfig config;
+    // Opens a web address or document; none: the desktop's handler.
+    std::function<void(const QString&)> openUrl;
+};
+
+class CKestuSoftPhoneDlg : public QDialog, public IMainInitView {
+    Q_OBJECT
+public:
+    explicit CKestuSoftPhoneDlg(MainWindowServices services, QWidget* parent = nullptr);
+    ~CKestuSoftPhoneDlg() override;
+
+    // Initialises the window and runs it modally; returns its result (2 when the start-up login
+    // window was cancelled, then the window is never shown).
+    int DoModal();
+
+    Phone& phone() { return phone_; }
+    QWidget* control(int id) const { return controls_.value(id); }
+    // The login window while the start-up or account login runs.
+    CLogin* loginWindow() const { return login_; }
+    int flashCount() const { return flashes_; }
+    bool timerRunning(int id) const;
+
+    // IMainView
+    QString text(int id) const override;
+    void setText(int id, const QString& text) override;
+    void enable(int id, bool on) override;
+    bool isEnabled(int id) const override;
+    void showControl(int id) override;
+    void focus(int id) override;
+    void caretToEnd(int id) override;
+    int selectionStart(int id) const override;
+    void setCaret(int id, int pos) override;
+    void hideCaret(int id) override;
+    void startTimer(int id, int ms) override;
+    void stopTimer(int id) override;
+    void flash() override;
+    void restore() override;
+    void minimize() override;
+    void setLevelRange(int id, int min, int max) override;
+    void setLevel(int id, int pos) override;
+    void setSliderPosition(int id, int pos) override;
+    void endDialog(int result) override;
+
+    // IMainInitView
+    void setupTooltips() override;
+    void addAboutMenuEntry() override;
+    void setIcons() override;
+    void loadButtonImages(const QList<int>& order) override;
+    void setNumberFieldColours() override;
+    void setNumberFieldFont() override;
+    void setupSliders() override;
+    void createLoginWindow() override;
+    void setLabelFonts() override;
+    int runLoginWindow() override;
+    void destroyLoginWindow() override;
+
+    // The key code the keyboard rules know a key by (0 for keys they ignore).
+    static int VirtualKeyOf(const QKeyEvent* event);
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void wireCommands();
+    void onCommand(int id);
+    void openAccountLogin();
+    void openUrl(const QString& url);
+    void showAbout();
+
+    MainWindowServices services_;
+    std::unique_ptr<IMessageBox> ownBox_;
+    std::unique_ptr<ISoundPlayer> ownSound_;
+    Phone phone_;
+    QMap<int, QWidget*> controls_;
+    QMap<int, QTimer*> timers_;
+    ShapedWindow* shape_ = nullptr;
+    CLogin* login_ = nullptr;
+    int flashes_ = 0;
+    const QKeyEvent* lastKey_ = nullptr;
+    quint64 lastKeyTime_ = 0;
+    int lastKeyCode_ = 0;
+    bool running_ = false;
+    int pendingResult_ = 0;
+};

@@ -1,0 +1,39 @@
+#include "skin/KestuLabel.h"
+
+#include <QMouseEvent>
+
+CKestuLabel::CKestuLabel(QWidget* parent) : CKestuLabel(QString(), parent) {}
+
+CKestuLabel::CKestuLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    // Nothing of the label's own is painted under the text; the text is black unless the window
+    // chooses another colour.
+    setAutoFillBackground(false);
+    setAttribute(Qt::WA_NoSystemBackground);
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+}
+
+void CKestuLabel::setText(const QString& text) {
+    QLabel::setText(text);
+    if (QWidget* parent = parentWidget(); parent && isVisible())
+        parent->repaint(geometry());
+}
+
+void CKestuLabel::mousePressEvent(QMouseEvent* event) {
+    if (!clickable_ || event->button() != Qt::LeftButton) {
+        QLabel::mousePressEvent(event);
+        return;
+    }
+    // Like a notifying static control, the click is reported on the press.
+    event->accept();
+    emit clicked();
+}
+
+void CKestuLabel::mouseReleaseEvent(QMouseEvent* event) {
+    if (!clickable_) {
+        QLabel::mouseReleaseEvent(event);
+        return;
+    }
+    event->accept();
+}
