@@ -24,7 +24,7 @@ class QtMessageBox : public IMessageBox {
 public:
     explicit QtMessageBox(QWidget* parent = nullptr) : parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
-    void show(const QString& text, const QString& title, BoxIcon icon) override;
+    void show(const QString& text, const QString& title = kAppTitle, BoxIcon icon = BoxIcon::None) override;
 
 private:
     QWidget* parent_;

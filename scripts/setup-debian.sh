@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need on Debian 12 (as root, or through sudo).
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config git ca-certificates
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+    liblinphone-dev libcurl4-openssl-dev
+    libgtest-dev googletest clang-format
+    kamailio sip-tester openssl python3
+    pulseaudio pulseaudio-utils libasound2-plugins
+    xvfb xauth x11-utils xdotool imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    as_root=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""Drives orvane-softphone in real X11 windows under Xvfb (no window manager), telling its windows
+apart by size: the main window is 285 x 473, the login window 289 x 300, message boxes are
+anything else with the program's title."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+MAIN = (285, 473)
+LOGIN = (289, 300)
+TITLE = "Orvane Softphone"
+
+failures = []
+
+
+def check(cond, what):
+    print(("ok   " if cond else "FAIL ") + what, flush=True)
+    if not cond:
+        failures.append(what)
+    return cond
+
+
+def wait(pred, timeout=20.0, step=0.1):
+    end = time.time() + timeout
+    while time.time() < end:
+        v = pred()
+        if v:
+            return v
+        time.sleep(step)
+    return pred()
+
+
+class Display:
+    def __init__(self, tmp):
+        for n in range(90, 140):
+            if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
+                break
+        self.name = f":{n}"
+        self.proc = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=open(os.path.join(tmp, "xvfb.log"), "w"))
+        if not wait(lambda: self.windows() is not None, 10):
+            raise SystemExit("Xvfb did not start")
+
+    def run(self, *args):
+        return subprocess.run(list(args), env=dict(os.environ, DISPLAY=self.name), capture_output=True, text=True,
+                              timeout=20)
+
+    def windows(self):
+        """Visible top-level windows of the program's title: [(id, (w, h))]."""
+        try:
+            out = self.run("xwininfo", "-root", "-children")
+        except Exception:
+            return None
+        if out.returncode != 0:
+            return None
+        found = []
+        for line in out.stdout.splitlines():
+            m = re.match(r'\s+(0x[0-9a-f]+) "([^"]*)".*?\s(\d+)x(\d+)\+', line)
+            if m and m.group(2) == TITLE:
+                wid = m.group(1)
+                attrs = self.run("xwininfo", "-id", wid).stdout
+                if "Map State: IsViewable" in attrs:
+                    found.append((wid, (int(m.group(3)), int(m.group(4)))))
+        return found
+
+    def find(self, size=None, other_than=()):
+        for wid, s in self.windows() or []:
+            if (size is None and s not in other_than) or s == size:
+                return wid
+        return None
+
+    def key(self, wid, key):
+        self.run("xdotool", "windowfocus", "--sync", wid)
+        self.run("xdotool", "key", "--clearmodifiers", key)
+
+    def shot(self, path):
+        self.run("import", "-window", "root", path)
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(5)
+
+
+def main():
+    binary = sys.argv[1]
+    shots = os.environ.get("ORVANE_SHOTS") or os.path.join(os.path.dirname(os.path.abspath(binary)), "gui-shots")
+    os.makedirs(shots, exist_ok=True)
+    tmp = tempfile.mkdtemp(prefix="orvane-gui-")
+    disp = Display(tmp)
+    procs = []
+
+    nopulse = os.path.join(tmp, "client.conf")
+    with open(nopulse, "w") as f:
+        f.write("autospawn = no\n")
+
+    def env(pulse=None):
+        e = dict(os.environ)
+        e.update(DISPLAY=disp.name, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=os.path.join(tmp, "config"),
+                 XDG_DATA_HOME=os.path.join(tmp, "data"), XDG_RUNTIME_DIR=os.path.join(tmp, "run"),
+                 PULSE_CLIENTCONFIG=nopulse, PULSE_SERVER=pulse or "unix:" + os.path.join(tmp, "no-such-socket"))
+        e.pop("ORVANE_SIP_SERVER", None)
+        return e
+
+    os.makedirs(os.path.join(tmp, "run"), mode=0o700, exist_ok=True)
+
+    def start(pulse=None):
+        p = subprocess.Popen([binary], env=env(pulse), stdout=open(os.path.join(tmp, "app.log"), "a"),
+                             stderr=subprocess.STDOUT)
+        procs.append(p)
+        return p
+
+    try:
+        # No sound server: the sound message, then the main window without a login window.
+        first = start()
+        box = wait(lambda: disp.find(other_than=(MAIN, LOGIN)))
+        check(box is not None, "without a sound server a message box is shown first")
+        disp.shot(os.path.join(shots, "no-sound-message.png"))
+        if box:
+            disp.key(box, "Return")
+        main_wid = wait(lambda: disp.find(MAIN))
+        check(main_wid is not None, f'a {MAIN[0]}x{MAIN[1]} window titled "{TITLE}" opens')
+        check(disp.find(LOGIN) is None, "no login window without a sound device")
+        disp.shot(os.path.join(shots, "main-window.png"))
+
+        # A second start shows its message and ends; the first keeps running.
+        second = start()
+        box2 = wait(lambda: disp.find(other_than=(MAIN, LOGIN)))
+        check(box2 is not None, "a second start shows a message box")
+        disp.shot(os.path.join(shots, "second-instance.png"))
+        if box2:
+            disp.key(box2, "Return")
+        try:
+            rc = second.wait(10)
+        except subprocess.TimeoutExpired:
+            rc = None
+        check(rc == 0, "the second start ends after its message")
+        check(first.poll() is None and disp.find(MAIN) is not None, "the first instance keeps running")
+
+        # A crashed instance does not block the next start.
+        first.send_signal(signal.SIGKILL)
+        first.wait(5)
+        wait(lambda: disp.find(MAIN) is None, 5)
+        third = start()
+        box3 = wait(lambda: disp.find(other_than=(MAIN, LOGIN)))
+        if box3:
+            disp.key(box3, "Return")
+        check(wait(lambda: disp.find(MAIN)) is not None, "after a crash the next start opens its main window")
+        check(third.poll() is None, "and keeps running")
+        third.terminate()
+        third.wait(10)
+
+        # With a sound server (a private PulseAudio with null sinks) the login window opens first;
+        # cancelling it ends the program.
+        pulse_sock = os.path.join(tmp, "pulse.sock")
+        pulse = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
+             "-L", f"module-native-protocol-unix socket={pulse_sock} auth-anonymous=1",
+             "-L", "module-null-sink sink_name=spk", "-L", "module-null-sink sink_name=micsink"],
+            env=dict(os.environ, XDG_RUNTIME_DIR=os.path.join(tmp, "run")), stdout=subprocess.DEVNULL,
+            stderr=open(os.path.join(tmp, "pulse.log"), "w"))
+        procs.append(pulse)
+        wait(lambda: os.path.exists(pulse_sock), 10)
+        subprocess.run(["pactl", "-s", "unix:" + pulse_sock, "set-default-source", "micsink.monitor"],
+                       capture_output=True)
+        fourth = start("unix:" + pulse_sock)
+        login = wait(lambda: disp.find(LOGIN), 30)
+        check(login is not None, "with a sound server the login window opens")
+        check(disp.find(MAIN) is None, "before the main window")
+        disp.shot(os.path.join(shots, "login-window.png"))
+        if login:
+            disp.key(login, "Escape")
+        try:
+            rc = fourth.wait(15)
+        except subprocess.TimeoutExpired:
+            rc = None
+        check(rc == 0, "cancelling the start-up login ends the program")
+    finally:
+        for p in procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait(5)
+        disp.stop()
+        if failures:
+            print(open(os.path.join(tmp, "app.log")).read()[-3000:])
+        shutil.rmtree(tmp, ignore_errors=True)
+
+    print(f"screenshots in {shots}")
+    if failures:
+        print(f"{len(failures)} GUI check(s) failed")
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
