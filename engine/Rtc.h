@@ -243,7 +243,7 @@ public:
     static constexpr IID kIid = IID::IEngineAudio;
     // Plays the file asynchronously, cutting short the sound played before.
     virtual HRESULT PlaySoundFile(const QString& path) = 0;
-    // *present = true when a real capture and a real playback device exist.
+    // *present = true when a real sound device (capture or playback) exists.
     virtual HRESULT HasSoundDevice(bool* present) = 0;
 };
 

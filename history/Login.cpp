@@ -5,6 +5,7 @@
 #include "res/Resources.h"
 #include "skin/BitmapButton.h"
 #include "skin/DialogUnits.h"
+#include "skin/Fonts.h"
 #include "skin/KestuLabel.h"
 #include "skin/ShapedWindow.h"
 
@@ -108,8 +109,7 @@ void CLogin::showEvent(QShowEvent* event) {
 }
 
 void CLogin::open() {
-    QFont labelFont(QStringLiteral("Arial"));
-    labelFont.setPixelSize(15);
+    const QFont labelFont = LogicalFont(QStringLiteral("Arial"), 15, 5);
     for (int id : {loginctl::UserNameLabel, loginctl::PasswordLabel, loginctl::AccNumberLabel,
                    loginctl::AccPasswordLabel})
         controls_.value(id)->setFont(labelFont);

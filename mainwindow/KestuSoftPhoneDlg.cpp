@@ -16,6 +16,7 @@
 #include "skin/BitmapButton.h"
 #include "skin/BitmapSlider.h"
 #include "skin/DialogUnits.h"
+#include "skin/Fonts.h"
 #include "skin/KestuEdit.h"
 #include "skin/KestuLabel.h"
 #include "skin/KestuProgressBar.h"
@@ -36,11 +37,7 @@
 namespace {
 
 QFont MakeFont(const FontSpec& spec) {
-    // Weight 1 asks for the thinnest weight; the font system substitutes its nearest.
-    QFont f(QString::fromLatin1(spec.face));
-    f.setPixelSize(spec.height);
-    f.setWeight(QFont::Normal);
-    return f;
+    return LogicalFont(QString::fromLatin1(spec.face), spec.height, spec.width);
 }
 
 } // namespace

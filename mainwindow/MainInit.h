@@ -19,7 +19,7 @@ const QList<int>& ButtonImageOrder();
 QString StartDateText(const QDateTime& t);
 QString StartTimeText(const QDateTime& t);
 
-// True when the engine reports a real capture and playback device.
+// True when the engine reports a real sound device.
 bool SoundDevicePresent(Phone& phone);
 
 // Runs the initialisation; returns false when the engine did not start (the window then runs

@@ -16,7 +16,8 @@
 
 namespace fake {
 
-template <class T> void whenModal(std::function<void(T*)> handler, int timeoutMs = 5000) {
+// Returns the watch, so that a caller can drop it when the window it waits for will not come.
+template <class T> QPointer<QTimer> whenModal(std::function<void(T*)> handler, int timeoutMs = 5000) {
     auto* poll = new QTimer(qApp);
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
@@ -35,6 +36,7 @@ template <class T> void whenModal(std::function<void(T*)> handler, int timeoutMs
         }
     });
     poll->start(10);
+    return poll;
 }
 
 // Spins the event loop until `pred` holds or time runs out.

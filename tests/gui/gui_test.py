@@ -187,7 +187,10 @@ def main():
                 p.wait(5)
         disp.stop()
         if failures:
-            print(open(os.path.join(tmp, "app.log")).read()[-3000:])
+            for log in ("app.log", "pulse.log"):
+                path = os.path.join(tmp, log)
+                if os.path.exists(path):
+                    print(f"--- {log}\n" + open(path).read()[-3000:])
         shutil.rmtree(tmp, ignore_errors=True)
 
     print(f"screenshots in {shots}")

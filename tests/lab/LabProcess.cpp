@@ -11,6 +11,10 @@
 #include <QThread>
 #include <QUdpSocket>
 
+#include <csignal>
+
+#include <sys/prctl.h>
+
 namespace lab {
 
 QString runDir() {
@@ -88,6 +92,9 @@ bool Process::start(const QString& program, const QStringList& args, const QProc
     proc_->setStandardOutputFile(logPath_);
     proc_->setStandardErrorFile(logPath_, QIODevice::Append);
     proc_->setStandardInputFile(QProcess::nullDevice());
+    // A test program that is killed (time-out, crash) takes its peers with it: no kamailio or
+    // sound server outlives the run holding ports and sockets.
+    proc_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     proc_->start(program, args);
     if (!proc_->waitForStarted(5000)) {
         proc_.reset();

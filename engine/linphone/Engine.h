@@ -1,0 +1,108 @@
+// The engine's working part: one liblinphone Core driven from the UI thread by a 20 ms timer,
+// its callbacks turned into engine events for the advised sinks. The client object
+// (LinphoneClient.cpp) owns it; profiles and sessions hold it weakly.
+#pragma once
+
+#include "engine/ComPtr.h"
+#include "engine/linphone/EngineObjects.h"
+#include "engine/linphone/LinphoneClient.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QTimer;
+class QWidget;
+
+namespace linphone {
+class Core;
+class CoreListener;
+class Account;
+class Call;
+} // namespace linphone
+
+namespace rtc::lin {
+
+class Engine : public std::enable_shared_from_this<Engine> {
+public:
+    explicit Engine(EngineOptions options);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    HRESULT initialize();
+    // Detaches the sinks, ends the calls and stops the core; the engine stays unusable after.
+    void shutdown();
+    bool running() const;
+
+    HRESULT advise(IUnknown* sink, std::uint32_t* cookie);
+    HRESULT unadvise(std::uint32_t cookie);
+    HRESULT setEventFilter(long filter);
+    HRESULT setListenMode(RTC_LISTEN_MODE mode);
+    HRESULT getVolume(RTC_AUDIO_DEVICE device, long* volume);
+    HRESULT putVolume(RTC_AUDIO_DEVICE device, long volume);
+
+    HRESULT createProfile(const QString& xml, IRTCProfile** out);
+    HRESULT enableProfile(IRTCProfile* profile, long flags);
+    HRESULT disableProfile(IRTCProfile* profile);
+
+    HRESULT createSession(RTC_SESSION_TYPE type, IRTCProfile* profile, IRTCSession** out);
+    HRESULT sendDtmf(RTC_DTMF tone);
+    HRESULT invokeTuningWizard(QWidget* parent);
+    HRESULT playSoundFile(const QString& path);
+    HRESULT hasSoundDevice(bool* present);
+
+    // Session operations.
+    HRESULT placeCall(Session& session, const QString& uri, IRTCParticipant** out);
+    HRESULT answer(Session& session);
+    HRESULT terminate(Session& session, RTC_TERMINATE_REASON reason);
+
+    // liblinphone callbacks, forwarded by the core listener.
+    void onRegistrationStateChanged(const std::shared_ptr<linphone::Account>& account, int state);
+    void onCallStateChanged(const std::shared_ptr<linphone::Call>& call, int state);
+
+private:
+    struct AccountRecord {
+        std::shared_ptr<linphone::Account> account;
+        RTC_REGISTRATION_STATE last = RTCRS_NOT_REGISTERED;
+        bool disabling = false; // DisableProfile was asked: Progress means unregistering
+        bool rejected = false;  // the registrar refused; silent until the next EnableProfile
+    };
+
+    void raise(RTC_EVENT type, IUnknown* event);
+    void raiseSessionState(Session& session, RTC_SESSION_STATE state, long statusCode);
+    void raiseRegistrationState(AccountRecord& record, RTC_REGISTRATION_STATE state, long statusCode);
+    AccountRecord* findRecord(const linphone::Account* account);
+    void removeFinishedAccounts(const linphone::Account* keep);
+    void applySpeakerMute(const std::shared_ptr<linphone::Call>& call);
+    void pollLevels();
+    void sendNextDtmf();
+
+    EngineOptions options_;
+    std::shared_ptr<linphone::Core> core_;
+    std::shared_ptr<linphone::CoreListener> listener_;
+    std::unique_ptr<QTimer> iterateTimer_;
+    std::unique_ptr<QTimer> levelTimer_;
+    std::unique_ptr<QTimer> dtmfTimer_;
+
+    std::map<std::uint32_t, ComPtr<IRTCEventNotification>> sinks_;
+    std::uint32_t nextCookie_ = 1;
+    long eventFilter_ = RTCEF_ALL_TO_PROFILE;
+    RTC_LISTEN_MODE listenMode_ = RTCLM_NONE;
+    long speakerVolume_ = kVolumeMax;
+    long micVolume_ = kVolumeMax;
+
+    std::vector<AccountRecord> accounts_;
+    // Live calls and their sessions, by liblinphone's call object.
+    std::map<const void*, ComPtr<Session>> calls_;
+    // The session whose INVITE is being created: its first call state arrives before
+    // inviteAddressWithParams returns.
+    Session* placing_ = nullptr;
+    std::deque<char> dtmfQueue_;
+};
+
+} // namespace rtc::lin

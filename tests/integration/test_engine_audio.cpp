@@ -1,0 +1,415 @@
+// The liblinphone engine's audio side with the private PulseAudio server as sound card: level
+// events and volumes during a call, the sound device check, local playback and the tuning dialog.
+#include "integration/test_engine_support.h"
+
+#include "lab/Kamailio.h"
+#include "lab/LabProcess.h"
+#include "lab/Pulse.h"
+#include "lab/Sipp.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cmath>
+#include <memory>
+#include <numeric>
+
+using namespace enginetest;
+using rtc::ComPtr;
+
+namespace {
+
+// The mean level of the intensity events of `direction` that arrived after `fromMs`.
+double meanLevel(const RecordingSink& sink, rtc::RTC_AUDIO_DEVICE direction, qint64 fromMs,
+                 int* count = nullptr) {
+    std::vector<long> levels;
+    for (const auto& e : sink.ofType(rtc::RTCE_INTENSITY))
+        if (e.direction == direction && e.atMs >= fromMs)
+            levels.push_back(e.level);
+    if (count)
+        *count = static_cast<int>(levels.size());
+    return levels.empty() ? -1.0 : std::accumulate(levels.begin(), levels.end(), 0.0) / levels.size();
+}
+
+TEST(EngineVolume, RoundTripsWithinRangeAndRefusesTheRest) {
+    TestEngine engine;
+    ASSERT_TRUE(engine.ok());
+    rtc::IRTCClient* client = engine.client();
+    long v = -1;
+    // The core starts at 0 dB: full volume.
+    ASSERT_EQ(client->get_Volume(rtc::RTCAD_SPEAKER, &v), rtc::S_OK);
+    EXPECT_EQ(v, rtc::kVolumeMax);
+    ASSERT_EQ(client->get_Volume(rtc::RTCAD_MICROPHONE, &v), rtc::S_OK);
+    EXPECT_EQ(v, rtc::kVolumeMax);
+
+    for (long set : {40000L, 1L, 0L, 65535L, 32768L}) {
+        EXPECT_EQ(client->put_Volume(rtc::RTCAD_SPEAKER, set), rtc::S_OK);
+        EXPECT_EQ(client->put_Volume(rtc::RTCAD_MICROPHONE, 65535 - set), rtc::S_OK);
+        ASSERT_EQ(client->get_Volume(rtc::RTCAD_SPEAKER, &v), rtc::S_OK);
+        EXPECT_EQ(v, set);
+        ASSERT_EQ(client->get_Volume(rtc::RTCAD_MICROPHONE, &v), rtc::S_OK);
+        EXPECT_EQ(v, 65535 - set);
+    }
+    EXPECT_EQ(client->put_Volume(rtc::RTCAD_SPEAKER, 65536), rtc::E_INVALIDARG);
+    EXPECT_EQ(client->put_Volume(rtc::RTCAD_MICROPHONE, -1), rtc::E_INVALIDARG);
+    EXPECT_EQ(client->put_Volume(static_cast<rtc::RTC_AUDIO_DEVICE>(2), 100), rtc::E_INVALIDARG);
+    ASSERT_EQ(client->get_Volume(rtc::RTCAD_SPEAKER, &v), rtc::S_OK);
+    EXPECT_EQ(v, 32768) << "a refused value changes nothing";
+}
+
+// What the engine plays on the speaker ("spk"), recorded from its monitor.
+class SpeakerRecorder {
+public:
+    bool start() {
+        rec_.start(QStringLiteral("parec"),
+                   {QStringLiteral("--device=spk.monitor"), QStringLiteral("--latency-msec=20"),
+                    QStringLiteral("--rate=8000"), QStringLiteral("--channels=1"),
+                    QStringLiteral("--format=s16le"), QStringLiteral("--raw")});
+        return rec_.waitForStarted(3000);
+    }
+    ~SpeakerRecorder() {
+        rec_.kill();
+        rec_.waitForFinished(2000);
+    }
+    // Level of what was played since the last call, in dBFS (-120 for silence or nothing).
+    double takeLevelDb() {
+        const QByteArray data = rec_.readAllStandardOutput();
+        double sum = 0;
+        const qsizetype n = data.size() / 2;
+        for (qsizetype i = 0; i < n; ++i) {
+            const auto v =
+                static_cast<qint16>(quint16(quint8(data[2 * i])) | (quint16(quint8(data[2 * i + 1])) << 8));
+            sum += double(v) * v;
+        }
+        const double rms = n ? std::sqrt(sum / n) : 0.0;
+        return rms > 0 ? std::max(-120.0, 20.0 * std::log10(rms / 32768.0)) : -120.0;
+    }
+
+private:
+    QProcess rec_;
+};
+
+// A call whose far end is the test: the microphone hears the sound server's steady 300 Hz tone
+// and the engine sends it; the far end talks back with a 1 kHz tone that the engine plays on the
+// speaker. (Not an echo of the engine's own voice: the echo canceller would rightly remove the
+// microphone's tone then.) Measured on the wire, on the speaker, and as the engine reports it.
+class EngineCallAudio : public ::testing::Test {
+protected:
+    struct Levels {
+        double sentDb;    // the voice in the RTP the engine sends
+        double playedDb;  // what the speaker played
+        double micEvents; // mean level of the microphone events
+        double speakerEvents;
+    };
+
+    static void SetUpTestSuite() {
+        uasPort = lab::freePort();
+        kamailio = std::make_unique<lab::Kamailio>();
+        if (!kamailio->start(uasPort))
+            kamailio.reset();
+    }
+    static void TearDownTestSuite() { kamailio.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(lab::Pulse::shared().running());
+        ASSERT_TRUE(kamailio) << "kamailio did not start";
+        ASSERT_TRUE(engine.ok());
+        profile = engine.login(QStringLiteral("alice"), QStringLiteral("alice-secret"), kamailio->address());
+        ASSERT_TRUE(profile);
+        ASSERT_TRUE(rtp.bind());
+        rtp.setTone(1000, 0.3);
+        lab::SippOptions o;
+        o.scenario = QStringLiteral("uas_answer.xml");
+        o.localPort = uasPort;
+        o.advertisedMediaPort = rtp.port();
+        ASSERT_TRUE(peer.start(o) && peer.waitUntilReady());
+        ASSERT_TRUE(speaker.start());
+        ASSERT_EQ(
+            engine.client()->CreateSession(rtc::RTCST_PC_TO_PC, QString(), profile.get(), 0, session.put()),
+            rtc::S_OK);
+        ComPtr<rtc::IRTCParticipant> participant;
+        ASSERT_EQ(session->AddParticipant(QStringLiteral("sip:5551234@") + kamailio->address(), QString(),
+                                          participant.put()),
+                  rtc::S_OK);
+        ASSERT_TRUE(engine.waitFor(
+            [&] {
+                rtp.poll();
+                return countOf(engine.sink().sessionStates(), rtc::RTCSS_CONNECTED) > 0;
+            },
+            5000));
+    }
+
+    void TearDown() override {
+        if (session)
+            session->Terminate(rtc::RTCTR_NORMAL);
+        engine.waitFor([&] { return countOf(engine.sink().sessionStates(), rtc::RTCSS_DISCONNECTED) > 0; },
+                       3000);
+    }
+
+    void spin(int ms) {
+        engine.waitFor(
+            [&] {
+                rtp.poll();
+                return false;
+            },
+            ms);
+    }
+
+    // Lets a change settle, then measures for a second.
+    Levels measure() {
+        spin(700);
+        rtp.takeVoiceLevelDb();
+        speaker.takeLevelDb();
+        const qint64 from = engine.sink().elapsedMs();
+        spin(1000);
+        Levels l{rtp.takeVoiceLevelDb(), speaker.takeLevelDb(), 0, 0};
+        int nMic = 0;
+        int nSpk = 0;
+        l.micEvents = meanLevel(engine.sink(), rtc::RTCAD_MICROPHONE, from, &nMic);
+        l.speakerEvents = meanLevel(engine.sink(), rtc::RTCAD_SPEAKER, from, &nSpk);
+        EXPECT_GE(nMic, 3) << "too few microphone level events";
+        EXPECT_GE(nSpk, 3) << "too few speaker level events";
+        return l;
+    }
+
+    static std::string describe(const Levels& l) {
+        return QStringLiteral("sent %1 dBFS, played %2 dBFS, events mic %3 speaker %4")
+            .arg(l.sentDb, 0, 'f', 1)
+            .arg(l.playedDb, 0, 'f', 1)
+            .arg(l.micEvents, 0, 'f', 1)
+            .arg(l.speakerEvents, 0, 'f', 1)
+            .toStdString();
+    }
+
+    static inline int uasPort = 0;
+    static inline std::unique_ptr<lab::Kamailio> kamailio;
+    TestEngine engine;
+    ComPtr<rtc::IRTCProfile> profile;
+    ComPtr<rtc::IRTCSession> session;
+    RtpPeer rtp;
+    lab::Sipp peer;
+    SpeakerRecorder speaker;
+};
+
+TEST_F(EngineCallAudio, VolumesChangeWhatIsSentAndPlayedAndTheLevelEventsFollow) {
+    const Levels full = measure();
+    SCOPED_TRACE("full volume: " + describe(full));
+    for (const auto& e : engine.sink().ofType(rtc::RTCE_INTENSITY)) {
+        ASSERT_EQ(e.min, 0);
+        ASSERT_EQ(e.max, 120);
+        ASSERT_GE(e.level, 0);
+        ASSERT_LE(e.level, 120);
+    }
+    // Both tones are well above silence.
+    EXPECT_GT(full.sentDb, -35);
+    EXPECT_GT(full.playedDb, -25);
+    EXPECT_GT(full.micEvents, 80);
+    EXPECT_GT(full.speakerEvents, 80);
+
+    // A tenth of the microphone volume: a tenth of the amplitude (-20 dB) goes out.
+    ASSERT_EQ(engine.client()->put_Volume(rtc::RTCAD_MICROPHONE, 6554), rtc::S_OK);
+    const Levels micLow = measure();
+    SCOPED_TRACE("microphone at a tenth: " + describe(micLow));
+    EXPECT_NEAR(micLow.sentDb, full.sentDb - 20, 5);
+    EXPECT_NEAR(micLow.micEvents, full.micEvents - 20, 5);
+    EXPECT_NEAR(micLow.playedDb, full.playedDb, 3);
+
+    // Microphone muted: silence goes out.
+    ASSERT_EQ(engine.client()->put_Volume(rtc::RTCAD_MICROPHONE, 0), rtc::S_OK);
+    const Levels micMuted = measure();
+    SCOPED_TRACE("microphone muted: " + describe(micMuted));
+    EXPECT_LT(micMuted.sentDb, -60);
+    EXPECT_LT(micMuted.micEvents, 20);
+
+    ASSERT_EQ(engine.client()->put_Volume(rtc::RTCAD_MICROPHONE, rtc::kVolumeMax), rtc::S_OK);
+    const Levels back = measure();
+    SCOPED_TRACE("microphone back: " + describe(back));
+    EXPECT_NEAR(back.sentDb, full.sentDb, 3);
+
+    // A tenth of the speaker volume: the same comes in, a tenth of it is played.
+    ASSERT_EQ(engine.client()->put_Volume(rtc::RTCAD_SPEAKER, 6554), rtc::S_OK);
+    const Levels spkLow = measure();
+    SCOPED_TRACE("speaker at a tenth: " + describe(spkLow));
+    EXPECT_NEAR(spkLow.sentDb, full.sentDb, 3);
+    EXPECT_NEAR(spkLow.playedDb, back.playedDb - 20, 5);
+    EXPECT_NEAR(spkLow.speakerEvents, back.speakerEvents - 20, 5);
+
+    // Speaker muted: nothing is played.
+    ASSERT_EQ(engine.client()->put_Volume(rtc::RTCAD_SPEAKER, 0), rtc::S_OK);
+    const Levels spkMuted = measure();
+    SCOPED_TRACE("speaker muted: " + describe(spkMuted));
+    EXPECT_LT(spkMuted.playedDb, -60);
+    EXPECT_LT(spkMuted.speakerEvents, 20);
+
+    // The filter without the intensity bit stops the level events.
+    ASSERT_EQ(engine.client()->put_EventFilter(0x7FF & ~(1 << rtc::RTCE_INTENSITY)), rtc::S_OK);
+    spin(300);
+    const std::size_t before = engine.sink().ofType(rtc::RTCE_INTENSITY).size();
+    spin(800);
+    EXPECT_EQ(engine.sink().ofType(rtc::RTCE_INTENSITY).size(), before);
+}
+
+TEST(EngineSoundDevice, PrivateSoundServerCountsAsSoundCard) {
+    ASSERT_TRUE(lab::Pulse::shared().running());
+    TestEngine engine;
+    ASSERT_TRUE(engine.ok());
+    ComPtr<rtc::IEngineAudio> audio;
+    ASSERT_EQ(ComPtr<rtc::IRTCClient>(engine.client()).as(audio), rtc::S_OK);
+    bool present = false;
+    ASSERT_EQ(audio->HasSoundDevice(&present), rtc::S_OK);
+    EXPECT_TRUE(present);
+
+    QTemporaryDir dir;
+    const QString first = dir.path() + QStringLiteral("/first.wav");
+    const QString second = dir.path() + QStringLiteral("/second.wav");
+    ASSERT_TRUE(lab::writeToneWav(first, 440, 2.0));
+    ASSERT_TRUE(lab::writeToneWav(second, 880, 0.3));
+    EXPECT_EQ(audio->PlaySoundFile(first), rtc::S_OK);
+    engine.waitFor([] { return false; }, 200);
+    // A new sound cuts the one before short.
+    EXPECT_EQ(audio->PlaySoundFile(second), rtc::S_OK);
+    engine.waitFor([] { return false; }, 200);
+    EXPECT_TRUE(rtc::Failed(audio->PlaySoundFile(dir.path() + QStringLiteral("/missing.wav"))));
+}
+
+// Runs in a child process of its own (see below): liblinphone's PulseAudio backend keeps its
+// first connection for the life of the process.
+TEST(EngineSoundDevice, DISABLED_NoSoundServerMeansNoSoundCard) {
+    ASSERT_TRUE(qEnvironmentVariableIsSet("ORVANE_LAB_NO_SOUND"));
+    TestEngine engine;
+    ASSERT_TRUE(engine.ok());
+    ComPtr<rtc::IEngineAudio> audio;
+    ASSERT_EQ(ComPtr<rtc::IRTCClient>(engine.client()).as(audio), rtc::S_OK);
+    bool present = true;
+    ASSERT_EQ(audio->HasSoundDevice(&present), rtc::S_OK);
+    EXPECT_FALSE(present);
+}
+
+TEST(EngineSoundDevice, WithoutSoundServerThereIsNoSoundCard) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ORVANE_LAB_NO_SOUND"), QStringLiteral("1"));
+    env.remove(QStringLiteral("PULSE_SERVER"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_also_run_disabled_tests"),
+                 QStringLiteral("--gtest_filter=EngineSoundDevice.DISABLED_NoSoundServerMeansNoSoundCard")});
+    ASSERT_TRUE(child.waitForStarted(5000));
+    ASSERT_TRUE(child.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("[  PASSED  ] 1 test"))) << out.toStdString();
+}
+
+// The tuning dialog, driven the way a user would: look, choose, confirm or cancel.
+class EngineTuningWizard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(lab::Pulse::shared().running());
+        ASSERT_TRUE(lab::writeToneWav(sounds.path() + QStringLiteral("/ring.wav"), 440, 1.0));
+        engine = std::make_unique<TestEngine>(-1, sounds.path());
+        ASSERT_TRUE(engine->ok());
+    }
+
+    // Opens the wizard; `drive` runs once it shows and must close it. Fails instead of hanging.
+    void runWizard(const std::function<void(QDialog*)>& drive) {
+        bool driven = false;
+        QTimer poll;
+        poll.setInterval(50);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || driven)
+                return;
+            driven = true;
+            drive(dialog);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        poll.start();
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] {
+            if (auto* w = QApplication::activeModalWidget())
+                w->close();
+        });
+        guard.start(15000);
+        EXPECT_EQ(engine->client()->InvokeTuningWizard(nullptr), rtc::S_OK);
+        EXPECT_TRUE(driven) << "the wizard never showed";
+        EXPECT_TRUE(guard.isActive()) << "the wizard had to be closed by force";
+    }
+
+    static QStringList items(const QComboBox* combo) {
+        QStringList out;
+        for (int i = 0; i < combo->count(); ++i)
+            out << combo->itemText(i);
+        return out;
+    }
+
+    QTemporaryDir sounds;
+    std::unique_ptr<TestEngine> engine;
+};
+
+TEST_F(EngineTuningWizard, ListsDevicesShowsTheMicrophoneLevelAndKeepsTheChoiceOnlyOnOk) {
+    QString chosenPlayback;
+    runWizard([&](QDialog* dialog) {
+        auto* capture = dialog->findChild<QComboBox*>(QStringLiteral("captureDeviceCombo"));
+        auto* playback = dialog->findChild<QComboBox*>(QStringLiteral("playbackDeviceCombo"));
+        auto* level = dialog->findChild<QProgressBar*>(QStringLiteral("microphoneLevel"));
+        auto* test = dialog->findChild<QPushButton*>(QStringLiteral("playTestSoundButton"));
+        auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        ASSERT_TRUE(capture && playback && level && test && buttons);
+        EXPECT_TRUE(items(capture).filter(QStringLiteral("TestMicrophone")).size() == 1)
+            << items(capture).join(", ").toStdString();
+        EXPECT_TRUE(items(playback).filter(QStringLiteral("NullSpeaker")).size() == 1)
+            << items(playback).join(", ").toStdString();
+        EXPECT_TRUE(items(playback).filter(QStringLiteral("MicFeed")).size() == 1);
+        EXPECT_TRUE(capture->currentText().contains(QStringLiteral("TestMicrophone")));
+        EXPECT_TRUE(playback->currentText().contains(QStringLiteral("NullSpeaker")));
+
+        // The microphone hears the server's tone: the bar moves.
+        EXPECT_TRUE(lab::waitUntil([&] { return level->value() > 30; }, 5000)) << "level " << level->value();
+
+        ASSERT_TRUE(test->isEnabled());
+        test->click();
+        lab::waitUntil([] { return false; }, 200);
+
+        playback->setCurrentIndex(
+            playback->findText(items(playback).filter(QStringLiteral("MicFeed")).value(0)));
+        chosenPlayback = playback->currentText();
+        buttons->button(QDialogButtonBox::Ok)->click();
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    });
+    ASSERT_TRUE(chosenPlayback.contains(QStringLiteral("MicFeed")));
+
+    // Reopened: the choice made with OK stands. A choice left with Cancel does not.
+    runWizard([&](QDialog* dialog) {
+        auto* playback = dialog->findChild<QComboBox*>(QStringLiteral("playbackDeviceCombo"));
+        ASSERT_TRUE(playback);
+        EXPECT_EQ(playback->currentText().toStdString(), chosenPlayback.toStdString());
+        playback->setCurrentIndex(
+            playback->findText(items(playback).filter(QStringLiteral("NullSpeaker")).value(0)));
+        dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))
+            ->button(QDialogButtonBox::Cancel)
+            ->click();
+        EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    });
+    runWizard([&](QDialog* dialog) {
+        auto* playback = dialog->findChild<QComboBox*>(QStringLiteral("playbackDeviceCombo"));
+        ASSERT_TRUE(playback);
+        EXPECT_EQ(playback->currentText().toStdString(), chosenPlayback.toStdString());
+        dialog->reject();
+    });
+}
+
+} // namespace

@@ -1,0 +1,146 @@
+// Calls through the real window, the real engine and kamailio, with SIPp as the far end:
+// an answered outgoing call with DTMF checked on the wire, and incoming calls answered, rejected
+// and given up by the caller, each with the history files read afterwards.
+#include "integration/window_lab.h"
+
+#include "calls/Session.h"
+#include "integration/test_engine_support.h"
+#include "mainwindow/ControlIds.h"
+
+#include <QLineEdit>
+#include <QTest>
+
+using namespace windowtest;
+
+namespace {
+
+void LoginAlice(CLogin* w) {
+    WindowTest::typeLogin(w, "alice", "alice-secret");
+}
+
+} // namespace
+
+class WindowCallTest : public WindowTest {
+protected:
+    // SIPp calls alice through kamailio with `scenario`.
+    bool callAlice(lab::Sipp& caller, const QString& scenario, int callLengthMs = 1500) {
+        lab::SippOptions o;
+        o.scenario = scenario;
+        o.remote = kamailio->address();
+        o.service = QStringLiteral("alice");
+        o.callLengthMs = callLengthMs;
+        o.timeoutSec = 25;
+        return caller.start(o);
+    }
+    bool registered() { return waitText(ctl::RegStatus, "Ready to call..."); }
+};
+
+TEST_F(WindowCallTest, OutgoingCallIsAnsweredCarriesDtmfAndIsRecordedOnce) {
+    enginetest::RtpPeer rtp;
+    ASSERT_TRUE(rtp.bind());
+    lab::Sipp peer;
+    lab::SippOptions o;
+    o.scenario = QStringLiteral("uas_answer.xml");
+    o.localPort = uasPort;
+    o.advertisedMediaPort = rtp.port();
+    o.timeoutSec = 30;
+    ASSERT_TRUE(peer.start(o) && peer.waitUntilReady());
+
+    run(LoginAlice, [&] {
+        ASSERT_TRUE(registered());
+        auto* number = qobject_cast<QLineEdit*>(window->control(ctl::NumberField));
+        for (int id : {ctl::Four, ctl::Zero, ctl::Two, ctl::One})
+            click(id);
+        EXPECT_EQ(number->text(), "4021");
+        window->texts.clear();
+        click(ctl::Pickup);
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Connected...")) << peer.errors().toStdString();
+        EXPECT_EQ(window->texts[ctl::CallStatus], (QStringList{"Inprogress...", "Connected..."}));
+        EXPECT_FALSE(window->control(ctl::Pickup)->isEnabled());
+
+        // The call timer counts.
+        ASSERT_TRUE(waitText(ctl::CallTimer, "00:00:01", 4000));
+
+        // Dial-pad digits during the call go out as RFC 4733 events.
+        for (int id : {ctl::One, ctl::Two, ctl::Pound})
+            click(id);
+        EXPECT_TRUE(waitFor(
+            [&] {
+                rtp.poll();
+                return rtp.digits() == "12#";
+            },
+            5000))
+            << rtp.digits().toStdString();
+        EXPECT_GT(rtp.audioPackets(), 0);
+        EXPECT_EQ(number->text(), "402112#");
+
+        click(ctl::Hangup);
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected..."));
+        EXPECT_FALSE(window->timerRunning(3));
+        EXPECT_TRUE(window->control(ctl::Pickup)->isEnabled());
+        EXPECT_EQ(peer.waitForExit(10000), 0) << peer.errors().toStdString();
+        // Once more after the call: the balance query.
+        EXPECT_EQ(status(ctl::Balance), "Balance: 12.50EUR");
+        waitFor([] { return false; }, 500);
+        EXPECT_EQ(window->texts[ctl::CallStatus].count("Disconnected..."), 1);
+    });
+    const QStringList dialled = records(CallKind::Dialled);
+    ASSERT_EQ(dialled.size(), 1);
+    EXPECT_EQ(NumberFromCallRecord(dialled[0]), "4021");
+    EXPECT_TRUE(box.shown.isEmpty()) << box.texts().join("|").toStdString();
+}
+
+TEST_F(WindowCallTest, IncomingCallShowsTheCallerAndAnsweringRecordsItAsReceived) {
+    lab::Sipp caller;
+    run(LoginAlice, [&] {
+        ASSERT_TRUE(registered());
+        ASSERT_TRUE(callAlice(caller, "uac_answer.xml", 1500));
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Incoming...5551000")) << caller.errors().toStdString();
+        EXPECT_TRUE(window->timerRunning(3004)); // flashing
+        click(ctl::Pickup);
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Connected..."));
+        EXPECT_TRUE(window->texts[ctl::CallStatus].contains("Answering..."));
+        EXPECT_FALSE(window->timerRunning(3004));
+        // The caller hangs up.
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected...", 10000));
+        EXPECT_EQ(caller.waitForExit(10000), 0) << caller.errors().toStdString();
+    });
+    const QStringList received = records(CallKind::Received);
+    ASSERT_EQ(received.size(), 1);
+    EXPECT_EQ(NumberFromCallRecord(received[0]), "5551000");
+    EXPECT_TRUE(records(CallKind::Missed).isEmpty());
+}
+
+TEST_F(WindowCallTest, RejectingAnIncomingCallAnswersBusyAndRecordsItAsReceived) {
+    lab::Sipp caller;
+    run(LoginAlice, [&] {
+        ASSERT_TRUE(registered());
+        ASSERT_TRUE(callAlice(caller, "uac_decline.xml"));
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Incoming...5551000")) << caller.errors().toStdString();
+        click(ctl::Hangup);
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected..."));
+        // The scenario succeeds only when the call is refused with 486 Busy Here.
+        EXPECT_EQ(caller.waitForExit(10000), 0) << caller.errors().toStdString();
+        EXPECT_FALSE(window->timerRunning(3004));
+    });
+    EXPECT_EQ(records(CallKind::Received).size(), 1);
+    EXPECT_TRUE(records(CallKind::Missed).isEmpty());
+}
+
+TEST_F(WindowCallTest, ACallerGivingUpBeforeAnAnswerLeavesExactlyOneMissedRecord) {
+    lab::Sipp caller;
+    run(LoginAlice, [&] {
+        ASSERT_TRUE(registered());
+        ASSERT_TRUE(callAlice(caller, "uac_cancel.xml"));
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Incoming...5551000")) << caller.errors().toStdString();
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected...", 10000));
+        EXPECT_EQ(caller.waitForExit(10000), 0) << caller.errors().toStdString();
+        waitFor([] { return false; }, 500);
+        // The window goes on flashing after a missed call.
+        EXPECT_TRUE(window->timerRunning(3004));
+    });
+    const QStringList missed = records(CallKind::Missed);
+    ASSERT_EQ(missed.size(), 1);
+    EXPECT_EQ(NumberFromCallRecord(missed[0]), "5551000");
+    EXPECT_TRUE(records(CallKind::Received).isEmpty());
+}

@@ -1,0 +1,107 @@
+// Logging in through the real login and main windows: registration with kamailio's digest
+// authentication, rejection, log-off, the balance from the HTTPS billing server, the saved login.
+#include "integration/window_lab.h"
+
+#include "mainwindow/ControlIds.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+
+using namespace windowtest;
+
+TEST_F(WindowTest, RightPasswordRegistersShowsTheUserAndTheBalance) {
+    const int result =
+        run([](CLogin* w) { typeLogin(w, "alice", "alice-secret"); },
+            [&] {
+                ASSERT_TRUE(waitText(ctl::RegStatus, "Ready to call..."))
+                    << status(ctl::RegStatus).toStdString();
+                EXPECT_EQ(window->texts[ctl::RegStatus], (QStringList{"Registering...", "Ready to call..."}));
+                EXPECT_EQ(status(ctl::LoggedInUser), "alice");
+                EXPECT_EQ(status(ctl::Balance), "Balance: 12.50EUR");
+                EXPECT_TRUE(window->control(ctl::Balance)->isVisible());
+                EXPECT_FALSE(window->control(ctl::UserNameField)->isEnabled());
+                EXPECT_TRUE(window->control(ctl::Pickup)->isEnabled());
+                const auto q = billing->lastQuery();
+                EXPECT_EQ(q.login, QStringList{"alice"});
+                EXPECT_EQ(q.pwd, QStringList{"alice-secret"});
+
+                // Log off through the login/log-off command.
+                window->texts.clear();
+                click(ctl::LoginLogoff);
+                ASSERT_TRUE(waitText(ctl::RegStatus, "Logged off..."));
+                EXPECT_EQ(window->texts[ctl::RegStatus], (QStringList{"Logging off...", "Logged off..."}));
+                EXPECT_EQ(window->phone().st.registered, 0);
+                EXPECT_TRUE(window->control(ctl::UserNameField)->isEnabled());
+                EXPECT_FALSE(window->control(ctl::Pickup)->isEnabled());
+            });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(box.shown.isEmpty()) << box.texts().join("|").toStdString();
+}
+
+TEST_F(WindowTest, WrongPasswordIsRejectedAndTheFieldsOpenAgain) {
+    run([](CLogin* w) { typeLogin(w, "alice", "not-her-password"); },
+        [&] {
+            ASSERT_TRUE(waitText(ctl::RegStatus, "Rejected..."));
+            EXPECT_EQ(window->texts[ctl::RegStatus].first(), "Registering...");
+            EXPECT_TRUE(window->control(ctl::UserNameField)->isEnabled());
+            EXPECT_TRUE(window->control(ctl::PasswordField)->isEnabled());
+            EXPECT_FALSE(window->control(ctl::Pickup)->isEnabled());
+            EXPECT_EQ(window->phone().st.registered, 0);
+            // It stays rejected: no retry turns it into something else.
+            waitFor([] { return false; }, 3000);
+            EXPECT_EQ(status(ctl::RegStatus), "Rejected...");
+            EXPECT_TRUE(status(ctl::Balance).isEmpty());
+        });
+}
+
+TEST_F(WindowTest, XmlSpecialCharactersInThePasswordReachTheServerUnchanged) {
+    run([](CLogin* w) { typeLogin(w, kSpecialUser, kSpecialPassword); },
+        [&] {
+            ASSERT_TRUE(waitText(ctl::RegStatus, "Ready to call..."))
+                << status(ctl::RegStatus).toStdString() << " " << box.texts().join("|").toStdString();
+            // The balance query carries them percent-encoded; the server decodes exactly them.
+            const auto q = billing->lastQuery();
+            EXPECT_EQ(q.login, QStringList{kSpecialUser});
+            EXPECT_EQ(q.pwd, QStringList{kSpecialPassword});
+            EXPECT_FALSE(q.raw.contains('"'));
+        });
+}
+
+TEST_F(WindowTest, BillingServerDownSaysSoWithinTheTimeOut) {
+    billing->stop();
+    QElapsedTimer registeredAt;
+    run([](CLogin* w) { typeLogin(w, "bob", "bob-secret"); },
+        [&] {
+            ASSERT_TRUE(waitFor([&] { return !window->texts[ctl::RegStatus].isEmpty(); }));
+            registeredAt.start();
+            ASSERT_TRUE(waitFor([&] { return box.texts().contains("Error in OpenURL"); }, 15000));
+            EXPECT_LT(registeredAt.elapsed(), 8000);
+            EXPECT_EQ(box.texts(), (QStringList{"Received Exception from OpenURL()", "Error in OpenURL"}));
+            EXPECT_EQ(status(ctl::RegStatus), "Ready to call...");
+            EXPECT_TRUE(status(ctl::Balance).isEmpty());
+        });
+    ASSERT_TRUE(billing->start(QStringLiteral("12.50"), QStringLiteral("EUR")));
+    https = std::make_unique<CurlHttpsClient>(billing->caFile());
+}
+
+TEST_F(WindowTest, SavedLoginIsReadBackOnTheNextStart) {
+    run([](CLogin* w) { typeLogin(w, "alice", "alice-secret", true); },
+        [&] { ASSERT_TRUE(waitText(ctl::RegStatus, "Ready to call...")); });
+
+    newWindow();
+    QString user, password;
+    bool saved = false;
+    const int result = run(
+        [&](CLogin* w) {
+            user = w->text(loginctl::UserName);
+            password = w->text(loginctl::Password);
+            saved = w->isSaveChecked();
+            w->reject();
+        },
+        [] {});
+    EXPECT_EQ(result, 2); // cancelling the start-up login ends the program
+    EXPECT_EQ(user, "alice");
+    EXPECT_EQ(password, "alice-secret");
+    EXPECT_TRUE(saved);
+}
