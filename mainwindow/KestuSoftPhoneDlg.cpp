@@ -36,8 +36,8 @@
 
 namespace {
 
-QFont MakeFont(const FontSpec& spec) {
-    return LogicalFont(QString::fromLatin1(spec.face), spec.height, spec.width);
+QFont MakeFont(const FontSpec& font) {
+    return LogicalFont(QString::fromLatin1(font.face), font.height, font.width);
 }
 
 } // namespace

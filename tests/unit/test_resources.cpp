@@ -296,6 +296,15 @@ struct Wav {
     bool ok = false;
 };
 
+// Little-endian fields read byte by byte (the compiler cannot prove a QByteArray's data is
+// longer than its shared empty buffer, and warns about qFromLittleEndian on it).
+quint32 le(const QByteArray& b, qsizetype at, int bytes) {
+    quint32 v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<quint8>(b[at + i]);
+    return v;
+}
+
 Wav readWav(const QString& path) {
     Wav w;
     QFile f(path);
@@ -304,25 +313,25 @@ Wav readWav(const QString& path) {
     const QByteArray b = f.readAll();
     if (b.size() < 12 || b.left(4) != "RIFF" || b.mid(8, 4) != "WAVE")
         return w;
-    if (qFromLittleEndian<quint32>(b.constData() + 4) != quint32(b.size() - 8))
+    if (le(b, 4, 4) != quint32(b.size() - 8))
         return w;
     bool haveFmt = false;
     qsizetype pos = 12;
     while (pos + 8 <= b.size()) {
         const QByteArray id = b.mid(pos, 4);
-        const quint32 len = qFromLittleEndian<quint32>(b.constData() + pos + 4);
+        const quint32 len = le(b, pos + 4, 4);
         const qsizetype body = pos + 8;
         if (body + qsizetype(len) > b.size())
             return w;
         if (id == "fmt " && len >= 16) {
-            w.format = qFromLittleEndian<quint16>(b.constData() + body);
-            w.channels = qFromLittleEndian<quint16>(b.constData() + body + 2);
-            w.rate = int(qFromLittleEndian<quint32>(b.constData() + body + 4));
-            w.bits = qFromLittleEndian<quint16>(b.constData() + body + 14);
+            w.format = quint16(le(b, body, 2));
+            w.channels = quint16(le(b, body + 2, 2));
+            w.rate = int(le(b, body + 4, 4));
+            w.bits = quint16(le(b, body + 14, 2));
             haveFmt = true;
         } else if (id == "data" && haveFmt && w.bits == 16) {
             for (quint32 i = 0; i + 1 < len; i += 2)
-                w.samples.push_back(qFromLittleEndian<qint16>(b.constData() + body + i) / 32768.0);
+                w.samples.push_back(static_cast<qint16>(le(b, body + i, 2)) / 32768.0);
             w.ok = true;
         }
         pos = body + len + (len & 1);
