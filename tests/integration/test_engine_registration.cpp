@@ -2,6 +2,8 @@
 // with digest authentication on loopback).
 #include "integration/test_engine_support.h"
 
+#include "engine/Registration.h"
+
 #include "engine/linphone/LinphoneClient.h"
 #include "lab/Kamailio.h"
 
@@ -170,7 +172,7 @@ TEST(EngineProvisioning, RefusesMalformedOrIncompleteProfiles) {
     ASSERT_EQ(ComPtr<rtc::IRTCClient>(engine.client()).as(prov), rtc::S_OK);
 
     const QString good =
-        profileXml(QStringLiteral("alice"), QStringLiteral("a&b"), QStringLiteral("127.0.0.1:5070"));
+        BuildProfileXml(QStringLiteral("alice"), QStringLiteral("a&b"), QStringLiteral("127.0.0.1:5070"));
     ComPtr<rtc::IRTCProfile> profile;
     EXPECT_EQ(prov->CreateProfile(good, profile.put()), rtc::S_OK);
     EXPECT_TRUE(profile);
@@ -196,7 +198,7 @@ TEST(EngineProvisioning, RefusesMalformedOrIncompleteProfiles) {
         QStringLiteral("<profile><user account=\"a\" password=\"p\" uri=\"a@h\" /><sipsrv addr=\"h\" "
                        "role=\"registrar\" /></profile>"),
         // An empty server address.
-        profileXml(QStringLiteral("alice"), QStringLiteral("p"), QString()),
+        BuildProfileXml(QStringLiteral("alice"), QStringLiteral("p"), QString()),
     };
     for (const QString& xml : bad) {
         ComPtr<rtc::IRTCProfile> p;

@@ -1,5 +1,7 @@
 #include "integration/test_engine_support.h"
 
+#include "engine/Registration.h"
+
 #include "engine/linphone/LinphoneClient.h"
 #include "lab/LabProcess.h"
 #include "lab/Pulse.h"
@@ -106,46 +108,6 @@ long RecordingSink::lastRegistrationCode() const {
     return reg.empty() ? -1 : reg.back().code;
 }
 
-QString xmlEscape(const QString& s) {
-    QString out;
-    for (const QChar c : s) {
-        switch (c.unicode()) {
-        case '&':
-            out += QStringLiteral("&amp;");
-            break;
-        case '<':
-            out += QStringLiteral("&lt;");
-            break;
-        case '>':
-            out += QStringLiteral("&gt;");
-            break;
-        case '"':
-            out += QStringLiteral("&quot;");
-            break;
-        case '\'':
-            out += QStringLiteral("&apos;");
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-QString profileXml(const QString& user, const QString& password, const QString& server) {
-    const QString u = xmlEscape(user);
-    const QString p = xmlEscape(password);
-    const QString s = xmlEscape(server);
-    return QStringLiteral(
-               "<provision key=\"3f6c1a2e-9b47-4d05-8e21-c7a90b4d6e13\" name=\"%1\" expires=\"600\">"
-               "<user account=\"%1\" name=\"%1\" password=\"%2\" uri=\"%1@%3\" />"
-               "<sipsrv addr=\"%3\" protocol=\"UDP\" auth=\"digest\" role=\"proxy\">"
-               "<session party=\"first\" type=\"pc2pc\" /><session party=\"first\" type=\"pc2ph\" />"
-               "<session party=\"first\" type=\"im\" /></sipsrv>"
-               "<sipsrv addr=\"%3\" protocol=\"UDP\" auth=\"digest\" role=\"registrar\" /></provision>")
-        .arg(u, p, s);
-}
-
 TestEngine::TestEngine(int sipPort, const QString& soundDir) : sipPort_(sipPort) {
     EngineOptions options;
     options.dataDir = dataDir_.path() + QStringLiteral("/engine");
@@ -182,7 +144,7 @@ rtc::ComPtr<rtc::IRTCProfile> TestEngine::createProfile(const QString& user, con
     rtc::ComPtr<rtc::IRTCProfile> profile;
     rtc::HRESULT r = client_.as(prov);
     if (rtc::Succeeded(r))
-        r = prov->CreateProfile(profileXml(user, password, server), profile.put());
+        r = prov->CreateProfile(BuildProfileXml(user, password, server), profile.put());
     if (hr)
         *hr = r;
     return profile;

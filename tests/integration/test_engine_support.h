@@ -51,11 +51,6 @@ private:
     QElapsedTimer clock_;
 };
 
-// The provisioning profile the program builds for a user, a password and a server address,
-// with the values escaped for XML.
-QString profileXml(const QString& user, const QString& password, const QString& server);
-QString xmlEscape(const QString& s);
-
 // One engine client as the program holds it: initialised, all events, listening for calls,
 // with a recording sink.
 class TestEngine {
