@@ -13,7 +13,8 @@ echo "== tests"
 (cd "$top/build" && ctest --output-on-failure --timeout 900)
 
 echo "== sanitizer build (ASan + UBSan) and unit tests"
-"$top/scripts/build.sh" "$top/build-asan" -DORVANE_SANITIZE=ON -DORVANE_WITH_ENGINE=OFF
+# Unoptimised: quicker to build, and the reports point at the exact lines.
+"$top/scripts/build.sh" "$top/build-asan" -DORVANE_SANITIZE=ON -DORVANE_WITH_ENGINE=OFF -DCMAKE_BUILD_TYPE=Debug
 (cd "$top/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -L unit)
 echo "== all tests passed"
