@@ -9,23 +9,6 @@ namespace {
 
 const QByteArray kLineEnd = QByteArrayLiteral("\r\n");
 
-// The C library's white space: what the records have always been trimmed of (a no-break space
-// is part of the text, unlike with QString::trimmed).
-bool IsBlank(QChar c) {
-    const char16_t u = c.unicode();
-    return u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == '\v' || u == '\f';
-}
-
-QString TrimBlanks(const QString& s) {
-    qsizetype end = s.size();
-    while (end > 0 && IsBlank(s.at(end - 1)))
-        --end;
-    qsizetype begin = 0;
-    while (begin < end && IsBlank(s.at(begin)))
-        ++begin;
-    return s.mid(begin, end - begin);
-}
-
 // One byte per character: codes up to 255 as themselves, anything else (a surrogate pair counts
 // as one character) as '?'.
 QByteArray ToSingleBytes(const QString& s) {
@@ -72,6 +55,20 @@ QString FormatCallRecord(const QString& number, const QDateTime& localTime) {
     const QString dateText = QString::number(date.day()) + u'/' + QString::number(date.month()) + u'/' +
                              QString::number(date.year());
     return u' ' + number + QStringLiteral("  ") + timeText + QStringLiteral("  ") + dateText + u' ';
+}
+
+QString TrimBlanks(const QString& s) {
+    const auto blank = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == '\v' || u == '\f';
+    };
+    qsizetype end = s.size();
+    while (end > 0 && blank(s.at(end - 1)))
+        --end;
+    qsizetype begin = 0;
+    while (begin < end && blank(s.at(begin)))
+        ++begin;
+    return s.mid(begin, end - begin);
 }
 
 QString NumberFromCallRecord(const QString& row) {

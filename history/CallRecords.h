@@ -14,6 +14,10 @@ QString CallRecordFileName(CallKind kind);
 // " <number>  hh:mm:ss  d/m/yyyy " (without the line end), from one reading of the clock.
 QString FormatCallRecord(const QString& number, const QDateTime& localTime);
 
+// Removes the C library's white space (blank, tab, line breaks) from both ends; unlike
+// QString::trimmed a no-break space stays part of the text.
+QString TrimBlanks(const QString& text);
+
 // The number of a row: the text before the two hour digits that precede the first ':',
 // trimmed; empty when there is no ':' or it comes too early.
 QString NumberFromCallRecord(const QString& row);

@@ -9,7 +9,6 @@
 #include "skin/KestuLabel.h"
 #include "skin/ShapedWindow.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>

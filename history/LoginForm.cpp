@@ -1,22 +1,10 @@
 #include "history/LoginForm.h"
 
+#include "history/CallRecords.h"
 #include "history/LoginSettings.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/MainView.h"
 #include "platform/MessageBox.h"
-
-QString TrimBlank(const QString& text) {
-    const auto blank = [](QChar c) {
-        return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
-               c == QLatin1Char('\n') || c == QLatin1Char('\v') || c == QLatin1Char('\f');
-    };
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && blank(text[begin]))
-        ++begin;
-    while (end > begin && blank(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 void LoginWindowOpen(ILoginForm& form, const LoginSettings& settings) {
     if (const auto password = settings.read(LoginSettings::kPassword))
@@ -36,7 +24,7 @@ bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& ma
     };
     const QString blankMessage = QStringLiteral("UserName and Password Must Not be Blank");
 
-    const QString user = TrimBlank(form.text(loginctl::UserName));
+    const QString user = TrimBlanks(form.text(loginctl::UserName));
     if (user.isEmpty()) {
         box.show(blankMessage);
         return false;
@@ -44,7 +32,7 @@ bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& ma
     save(LoginSettings::kUserName, user);
     main.setText(ctl::UserNameField, user);
 
-    const QString password = TrimBlank(form.text(loginctl::Password));
+    const QString password = TrimBlanks(form.text(loginctl::Password));
     if (password.isEmpty()) {
         box.show(blankMessage);
         return false;
@@ -53,7 +41,7 @@ bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& ma
     main.setText(ctl::PasswordField, password);
 
     form.setText(loginctl::Server, defaultServer);
-    const QString server = TrimBlank(form.text(loginctl::Server));
+    const QString server = TrimBlanks(form.text(loginctl::Server));
     if (server.isEmpty())
         return false;
     save(LoginSettings::kServer, server);

@@ -36,9 +36,6 @@ public:
     virtual void setSaveChecked(bool on) = 0;
 };
 
-// Removes blanks, tabs and line breaks from both ends.
-QString TrimBlank(const QString& text);
-
 // Fills the form from the saved values: "Password1", "Save", "SIPIP", "UserName".
 void LoginWindowOpen(ILoginForm& form, const LoginSettings& settings);
 
