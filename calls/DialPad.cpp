@@ -1,6 +1,7 @@
 #include "calls/DialPad.h"
 
 #include "calls/Pickup.h"
+#include "engine/Registration.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Phone.h"
 
@@ -128,23 +129,22 @@ void AppendDialChar(Phone& phone, QChar c) {
     SendDtmf(phone, key->dtmf);
 }
 
-void PreTranslateKeyDown(Phone& phone, int virtualKey) {
-    const DialKey* key = nullptr;
-    if (virtualKey >= vk::Digit0 && virtualKey <= vk::Digit0 + 9)
-        key = DialKeyForChar(QLatin1Char(static_cast<char>('0' + virtualKey - vk::Digit0)));
-    else if (virtualKey >= vk::Numpad0 && virtualKey <= vk::Numpad0 + 9)
-        key = DialKeyForChar(QLatin1Char(static_cast<char>('0' + virtualKey - vk::Numpad0)));
-    else if (virtualKey == vk::Multiply || virtualKey == vk::Print)
-        key = DialKeyForChar(QLatin1Char('*'));
-    else if (virtualKey == vk::End)
-        key = DialKeyForChar(QLatin1Char('#'));
-    if (key) {
+void OnKeyPress(Phone& phone, const QString& keyText, bool enter) {
+    if (enter) {
+        // One Enter, one action: the call when registered, the login otherwise.
+        if (phone.st.registered == 1)
+            OnPickup(phone);
+        else
+            LoginCommand(phone);
+        return;
+    }
+    if (keyText.size() != 1)
+        return;
+    if (const DialKey* key = DialKeyForChar(keyText.at(0))) {
         phone.view.focus(ctl::NumberField);
         SendDtmf(phone, key->dtmf);
         PlayTone(phone, *key);
     }
-    if (virtualKey == vk::Return)
-        OnPickup(phone);
 }
 
 void OnBack(Phone& phone) {

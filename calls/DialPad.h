@@ -28,21 +28,13 @@ QString LengthMessage(int index);
 // A field already longer than this takes no more characters from the dial pad.
 constexpr int kDialPadFieldLimit = 127;
 
-// Virtual key codes the keyboard rule looks at.
-namespace vk {
-constexpr int Return = 0x0D;
-constexpr int End = 0x23;
-constexpr int Print = 0x2A;
-constexpr int Digit0 = 0x30;
-constexpr int Numpad0 = 0x60;
-constexpr int Multiply = 0x6A;
-} // namespace vk
-
 void OnFieldFocus(Phone& phone, int control);
 void OnDigitButton(Phone& phone, int control);
 void AppendDialChar(Phone& phone, QChar c);
-// The key-down rule applied before the key reaches its control: digit keys send DTMF and play
-// their tone, Enter places the call. The key always continues to its control afterwards.
-void PreTranslateKeyDown(Phone& phone, int virtualKey);
+// A key pressed in the main window, seen once before it reaches its control. A key producing a
+// digit, "*" or "#" (main keyboard or numeric keypad, whatever the layout) moves the focus to
+// the number field, sends its DTMF and plays its tone; the character itself is typed by the
+// control the key was meant for. Enter places the call when registered and logs in otherwise.
+void OnKeyPress(Phone& phone, const QString& keyText, bool enter);
 void OnBack(Phone& phone);
 void OnClear(Phone& phone);

@@ -60,7 +60,8 @@ QString CallAddress(const QString& callNumber, const QString& server) {
 
 void OnPickup(Phone& phone) {
     MainState& st = phone.st;
-    if (st.callConnected)
+    // One call at a time: a second press while the first rings must not start another.
+    if (st.callConnected || st.callInProgress)
         return;
     if (st.ringing) {
         st.lastResult = S_OK;
@@ -77,11 +78,12 @@ void OnPickup(Phone& phone) {
         phone.box.show(QStringLiteral("Enter number to call"));
         return;
     }
-    PlayDialTones(phone, text);
+    // Checked before the tones: they take 100 ms a character.
     if (text.size() >= kMaxCallTextLength) {
         phone.box.show(QStringLiteral("Sip url too long."));
         return;
     }
+    PlayDialTones(phone, text);
     const QString number = CallNumber(text);
     CreateCallSession(phone, number);
     st.redialMemory = number;
@@ -109,6 +111,9 @@ int CreateCallSession(Phone& phone, const QString& callNumber) {
         phone.box.show(QStringLiteral("Participant couldn't be add to session"));
         return -1;
     }
+    // The call is under way from here, before the engine's first state arrives: until then a
+    // second press must not start another call, and hang-up must end this one.
+    st.callInProgress = 1;
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -135,18 +136,25 @@ QStringList CallHistory::LoadCallRecords(CallKind kind) const {
 }
 
 bool CallHistory::SaveCallRecords(CallKind kind, const QStringList& rows) const {
-    if (!paths::ensurePrivateDir(dir_))
-        return false;
-    // Written beside the file and renamed over it on commit: until then the old file stays whole.
-    QSaveFile file(path(kind));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray data;
+    QStringList lines;
     for (const QString& row : rows) {
         const QString trimmed = TrimBlanks(row);
         if (!trimmed.isEmpty())
-            data += ToSingleBytes(trimmed) + kLineEnd;
+            lines << trimmed;
     }
+    return WriteTextLines(path(kind), lines);
+}
+
+bool WriteTextLines(const QString& path, const QStringList& lines) {
+    if (!paths::ensurePrivateDir(QFileInfo(path).absolutePath()))
+        return false;
+    // Written beside the file and renamed over it on commit: until then the old file stays whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray data;
+    for (const QString& line : lines)
+        data += ToSingleBytes(line) + kLineEnd;
     // A failed flush must be checked here: QSaveFile (Qt 6.4) would still rename the cut-off
     // file over the old one on commit.
     if (file.write(data) != data.size() || !file.flush()) {

@@ -27,6 +27,11 @@ QString NumberFromCallRecord(const QString& row);
 // are read whole. A missing or unreadable file gives no lines.
 QStringList ReadTextLines(const QString& path);
 
+// Replaces the file atomically with the lines (one byte per character, CR LF after each), so
+// that a crash or a full disk during the rewrite leaves the old file whole. Creates the folder,
+// private to the user, when it is missing. False when the file could not be written.
+bool WriteTextLines(const QString& path, const QStringList& lines);
+
 // The three files in one folder, created (private to the user) when missing, also again before
 // each write in case it went away.
 class CallHistory {

@@ -2,101 +2,59 @@
 
 #include "mainwindow/MainView.h"
 #include "platform/MessageBox.h"
-#include "res/Resources.h"
-#include "skin/BitmapButton.h"
-#include "skin/DialogUnits.h"
 #include "skin/Fonts.h"
-#include "skin/KestuLabel.h"
-#include "skin/ShapedWindow.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 
 namespace {
 
-enum class Kind { Edit, PasswordEdit, Check, Button, Label };
-struct Def {
-    int id;
-    Kind kind;
-    const char* caption;
-    bool inSkin;
-    int x, y, w, h;
-};
+using K = ControlKind;
 
 // Positions in dialog units; the server and account fields lie beyond the skin and are never
 // seen, but take part in the login.
-constexpr Def kTemplate[] = {
-    {loginctl::UserName, Kind::Edit, "", true, 81, 54, 80, 12},
-    {loginctl::Password, Kind::PasswordEdit, "", true, 81, 77, 80, 12},
-    {loginctl::Save, Kind::Check, "", true, 85, 100, 10, 10},
-    {loginctl::Login, Kind::Button, "cmdLogin", true, 27, 144, 38, 12},
-    {loginctl::Exit, Kind::Button, "cmdExit", true, 106, 144, 38, 12},
-    {loginctl::UserNameLabel, Kind::Label, "Username", true, 29, 54, 48, 10},
-    {loginctl::PasswordLabel, Kind::Label, "Password", true, 31, 77, 44, 12},
-    {loginctl::SaveLabel, Kind::Label, "Save", true, 54, 100, 18, 10},
-    {loginctl::Server, Kind::Edit, "", false, 251, 54, 65, 12},
-    {loginctl::AccNumber, Kind::Edit, "", false, 450, 79, 72, 14},
-    {loginctl::AccPassword, Kind::PasswordEdit, "", false, 403, 102, 72, 14},
-    {loginctl::ServerLabel, Kind::Label, "SIP IP/Domain", false, 199, 54, 52, 12},
-    {loginctl::AccNumberLabel, Kind::Label, "Acc. Number", false, 387, 58, 55, 10},
-    {loginctl::AccPasswordLabel, Kind::Label, "Acc. Password", false, 419, 20, 55, 10},
-};
+const ControlTable& LoginTemplate() {
+    static const ControlTable table = {
+        {loginctl::UserName, K::Edit, "", true, 81, 54, 80, 12},
+        {loginctl::Password, K::Edit, "", true, 81, 77, 80, 12, nullptr, {}, cs::Password},
+        {loginctl::Save, K::CheckBox, "", true, 85, 100, 10, 10},
+        {loginctl::Login, K::BitmapButton, "cmdLogin", true, 27, 144, 38, 12},
+        {loginctl::Exit, K::BitmapButton, "cmdExit", true, 106, 144, 38, 12},
+        {loginctl::UserNameLabel, K::Label, "Username", true, 29, 54, 48, 10},
+        {loginctl::PasswordLabel, K::Label, "Password", true, 31, 77, 44, 12},
+        {loginctl::SaveLabel, K::Label, "Save", true, 54, 100, 18, 10},
+        {loginctl::Server, K::Edit, "", false, 251, 54, 65, 12},
+        {loginctl::AccNumber, K::Edit, "", false, 450, 79, 72, 14},
+        {loginctl::AccPassword, K::Edit, "", false, 403, 102, 72, 14, nullptr, {}, cs::Password},
+        {loginctl::ServerLabel, K::Label, "SIP IP/Domain", false, 199, 54, 52, 12},
+        {loginctl::AccNumberLabel, K::Label, "Acc. Number", false, 387, 58, 55, 10},
+        {loginctl::AccPasswordLabel, K::Label, "Acc. Password", false, 419, 20, 55, 10},
+    };
+    return table;
+}
 
 } // namespace
 
 CLogin::CLogin(IMainView& main, IMessageBox& box, QString defaultServer, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), main_(main), box_(box),
+    : SkinnedDialog(parent, Qt::Dialog, loginctl::Skin, 522, 203), main_(main), box_(box),
       defaultServer_(std::move(defaultServer)) {
     setObjectName(QStringLiteral("loginWindow"));
-    setWindowTitle(QStringLiteral("Orvane Softphone"));
-    resize(dlu::x(522), dlu::y(203));
-    shape_ = new ShapedWindow(this, loginctl::Skin);
-    createControls();
+    createControls(LoginTemplate());
+    // Enter anywhere in the window runs the login.
+    for (int id : {loginctl::UserName, loginctl::Password, loginctl::Save, loginctl::Server,
+                   loginctl::AccNumber, loginctl::AccPassword})
+        control(id)->installEventFilter(this);
+    // Edits take the focus by Tab; the buttons are clicked, not tabbed to.
+    setTabOrder(control(loginctl::UserName), control(loginctl::Password));
+    setTabOrder(control(loginctl::Password), control(loginctl::Save));
 }
 
-void CLogin::createControls() {
-    auto* skin = new QLabel(this);
-    skin->setObjectName(QStringLiteral("skin"));
-    skin->setPixmap(QPixmap::fromImage(res::bitmap(loginctl::Skin)));
-    skin->setGeometry(0, 0, 289, 300);
-    skin->setAttribute(Qt::WA_TransparentForMouseEvents);
-    skin->lower();
-
-    for (const Def& d : kTemplate) {
-        QWidget* w = nullptr;
-        const QString caption = QString::fromLatin1(d.caption);
-        switch (d.kind) {
-        case Kind::Edit:
-        case Kind::PasswordEdit: {
-            auto* e = new QLineEdit(this);
-            if (d.kind == Kind::PasswordEdit)
-                e->setEchoMode(QLineEdit::Password);
-            w = e;
-            break;
-        }
-        case Kind::Check:
-            save_ = new QCheckBox(this);
-            w = save_;
-            break;
-        case Kind::Button: {
-            auto* b = new CBitmapButton(this);
-            b->setText(caption);
-            connect(b, &QAbstractButton::clicked, this,
-                    d.id == loginctl::Login ? &CLogin::OnLogin : &CLogin::reject);
-            w = b;
-            break;
-        }
-        case Kind::Label:
-            w = new CKestuLabel(caption, this);
-            break;
-        }
-        w->setObjectName(QStringLiteral("ctl%1").arg(d.id));
-        w->setGeometry(dlu::rect(d.x, d.y, d.w, d.h));
-        w->installEventFilter(this);
-        controls_[d.id] = w;
-    }
+void CLogin::onCommand(int id) {
+    if (id == loginctl::Login)
+        OnLogin();
+    else if (id == loginctl::Exit)
+        reject();
 }
 
 void CLogin::showEvent(QShowEvent* event) {
@@ -111,34 +69,27 @@ void CLogin::open() {
     const QFont labelFont = LogicalFont(QStringLiteral("Arial"), 15, 5);
     for (int id : {loginctl::UserNameLabel, loginctl::PasswordLabel, loginctl::AccNumberLabel,
                    loginctl::AccPasswordLabel})
-        controls_.value(id)->setFont(labelFont);
-    for (int id : {loginctl::Login, loginctl::Exit}) {
-        auto* b = static_cast<CBitmapButton*>(controls_.value(id));
-        const QPoint at = b->pos();
-        b->AutoLoad(b->text());
-        b->move(at);
-    }
+        control(id)->setFont(labelFont);
+    loadButtonImages({loginctl::Login, loginctl::Exit});
     LoginWindowOpen(*this, settings_);
-    controls_.value(loginctl::UserName)->setFocus();
+    control(loginctl::UserName)->setFocus();
 }
 
 QString CLogin::text(int id) const {
-    if (const auto* e = qobject_cast<const QLineEdit*>(controls_.value(id)))
-        return e->text();
-    return QString();
+    return qobject_cast<const QLineEdit*>(control(id)) ? controlText(id) : QString();
 }
 
 void CLogin::setText(int id, const QString& text) {
-    if (auto* e = qobject_cast<QLineEdit*>(controls_.value(id)))
-        e->setText(text);
+    if (qobject_cast<QLineEdit*>(control(id)))
+        setControlText(id, text);
 }
 
 bool CLogin::isSaveChecked() const {
-    return save_->isChecked();
+    return controlAs<QCheckBox>(loginctl::Save)->isChecked();
 }
 
 void CLogin::setSaveChecked(bool on) {
-    save_->setChecked(on);
+    controlAs<QCheckBox>(loginctl::Save)->setChecked(on);
 }
 
 void CLogin::OnLogin() {

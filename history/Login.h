@@ -5,21 +5,15 @@
 
 #include "history/LoginForm.h"
 #include "history/LoginSettings.h"
-
-#include <QDialog>
-#include <QMap>
+#include "skin/SkinnedDialog.h"
 
 class IMainView;
 class IMessageBox;
-class QCheckBox;
-class ShapedWindow;
 
-class CLogin : public QDialog, public ILoginForm {
+class CLogin : public SkinnedDialog, public ILoginForm {
     Q_OBJECT
 public:
     CLogin(IMainView& main, IMessageBox& box, QString defaultServer, QWidget* parent = nullptr);
-
-    QWidget* control(int id) const { return controls_.value(id); }
 
     // ILoginForm
     QString text(int id) const override;
@@ -34,17 +28,14 @@ protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void onCommand(int id) override;
 
 private:
-    void createControls();
     void open();
 
     IMainView& main_;
     IMessageBox& box_;
     QString defaultServer_;
     LoginSettings settings_;
-    QMap<int, QWidget*> controls_;
-    QCheckBox* save_ = nullptr;
-    ShapedWindow* shape_ = nullptr;
     bool opened_ = false;
 };

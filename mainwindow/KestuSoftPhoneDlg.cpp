@@ -5,34 +5,29 @@
 #include "calls/Session.h"
 #include "engine/EngineSound.h"
 #include "engine/RTCEvents.h"
-#include "engine/Registration.h"
+#include "history/CallLog.h"
 #include "history/Login.h"
+#include "history/PhoneBookDlg.h"
 #include "mainwindow/AboutDlg.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/MainCommands.h"
 #include "mainwindow/MainInit.h"
 #include "mainwindow/MainTemplate.h"
 #include "res/Resources.h"
-#include "skin/BitmapButton.h"
 #include "skin/BitmapSlider.h"
-#include "skin/DialogUnits.h"
 #include "skin/Fonts.h"
 #include "skin/KestuEdit.h"
-#include "skin/KestuLabel.h"
 #include "skin/KestuProgressBar.h"
-#include "skin/ShapedWindow.h"
 #include "skin/SliderMessage.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTimeEdit>
 #include <QDesktopServices>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 namespace {
 
@@ -40,10 +35,14 @@ QFont MakeFont(const FontSpec& font) {
     return LogicalFont(QString::fromLatin1(font.face), font.height, font.width);
 }
 
+bool IsEnter(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
 } // namespace
 
 CKestuSoftPhoneDlg::CKestuSoftPhoneDlg(MainWindowServices services, QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint), services_(std::move(services)),
+    : SkinnedDialog(parent, Qt::Window, 355, 648, 401), services_(std::move(services)),
       ownBox_(services_.box ? nullptr : std::make_unique<QtMessageBox>(this)),
       ownSound_(services_.sound ? nullptr : std::make_unique<EngineSoundPlayer>(services_.soundDir)),
       phone_(*this, services_.box ? *services_.box : *ownBox_,
@@ -51,13 +50,11 @@ CKestuSoftPhoneDlg::CKestuSoftPhoneDlg(MainWindowServices services, QWidget* par
              CallHistory(services_.historyDir), services_.config) {
     if (auto* engineSound = dynamic_cast<EngineSoundPlayer*>(ownSound_.get()))
         engineSound->setClientSlot(&phone_.st.client);
-    setWindowTitle(QStringLiteral("Orvane Softphone"));
     setObjectName(QStringLiteral("mainWindow"));
-    // The template's size; the skin's outline then cuts the window to 285 × 473.
-    resize(dlu::x(648), dlu::y(401));
-    shape_ = new ShapedWindow(this, 355);
-    createControls();
-    wireCommands();
+    createControls(MainTemplate());
+    // However the text arrives (typed, pasted, set), the number field holds no more than a call
+    // can take.
+    controlAs<QLineEdit>(ctl::NumberField)->setMaxLength(kMaxCallTextLength);
     qApp->installEventFilter(this);
 }
 
@@ -69,158 +66,12 @@ CKestuSoftPhoneDlg::~CKestuSoftPhoneDlg() {
     login_ = nullptr;
 }
 
-void CKestuSoftPhoneDlg::createControls() {
-    auto* skin = new QLabel(this);
-    skin->setObjectName(QStringLiteral("skin"));
-    skin->setPixmap(QPixmap::fromImage(res::bitmap(355)));
-    skin->setGeometry(0, 0, dlu::x(190), dlu::y(291));
-    skin->setAttribute(Qt::WA_TransparentForMouseEvents);
-    skin->lower();
-
-    for (const ControlDef& def : MainTemplate()) {
-        QWidget* w = nullptr;
-        const QString caption = QString::fromLatin1(def.caption);
-        switch (def.kind) {
-        case ControlKind::Edit: {
-            auto* e = new CKestuEdit(this);
-            if (def.hiddenChars)
-                e->setEchoMode(QLineEdit::Password);
-            if (def.centred)
-                e->setAlignment(Qt::AlignCenter);
-            e->setFrame(false);
-            const int id = def.id;
-            connect(e, &CKestuEdit::focusReceived, this, [this, id] { OnFieldFocus(phone_, id); });
-            w = e;
-            break;
-        }
-        case ControlKind::BitmapButton: {
-            auto* b = new CBitmapButton(this);
-            b->setText(caption);
-            b->setFocusPolicy(Qt::NoFocus);
-            w = b;
-            break;
-        }
-        case ControlKind::PlainButton:
-            w = new QPushButton(caption, this);
-            break;
-        case ControlKind::Label: {
-            auto* l = new CKestuLabel(caption, this);
-            w = l;
-            break;
-        }
-        case ControlKind::PlainStatic:
-            w = new QLabel(caption, this);
-            break;
-        case ControlKind::LevelBar:
-            w = new CKestuProgressBar(this);
-            break;
-        case ControlKind::Slider: {
-            auto* s = new CBitmapSlider(this);
-            s->setControlId(def.id);
-            w = s;
-            break;
-        }
-        case ControlKind::DatePicker:
-            w = new QDateTimeEdit(QDate::currentDate(), this);
-            break;
-        }
-        w->setObjectName(caption.isEmpty() ? QStringLiteral("ctl%1").arg(def.id) : caption);
-        w->setProperty("controlId", def.id);
-        w->setGeometry(dlu::rect(def.x, def.y, def.w, def.h));
-        w->setVisible(def.shown);
-        controls_[def.id] = w;
-    }
-}
-
-void CKestuSoftPhoneDlg::wireCommands() {
-    for (auto it = controls_.cbegin(); it != controls_.cend(); ++it) {
-        const int id = it.key();
-        if (auto* b = qobject_cast<QAbstractButton*>(it.value()))
-            connect(b, &QAbstractButton::clicked, this, [this, id] { onCommand(id); });
-        if (auto* l = qobject_cast<CKestuLabel*>(it.value())) {
-            if (id == ctl::WebLink || id == ctl::HelpLink) {
-                l->setClickable(true);
-                connect(l, &CKestuLabel::clicked, this, [this, id] { onCommand(id); });
-            }
-        }
-    }
-}
-
 void CKestuSoftPhoneDlg::onCommand(int id) {
-    Phone& p = phone_;
-    if (DialKeyForControl(id)) {
-        OnDigitButton(p, id);
-        return;
-    }
-    switch (id) {
-    case ctl::Register:
-        LoginCommand(p);
-        break;
-    case ctl::LoginLogoff:
-        OnLoginLogoffCommand(p);
-        break;
-    case ctl::LogOff:
-        OnLogOffCommand(p);
-        break;
-    case ctl::Hangup:
-        OnHangup(p);
-        break;
-    case ctl::Pickup:
-        OnPickup(p);
-        break;
-    case ctl::Audio:
-        OnAudioWizardCommand(p);
-        break;
-    case ctl::Back:
-        OnBack(p);
-        break;
-    case ctl::Redial:
-        OnRedial(p);
-        break;
-    case ctl::Rate:
-        openUrl(kBillingSiteUrl + QLatin1Char('/'));
-        break;
-    case ctl::CallHistory:
-        openUrl(kBillingSiteUrl);
-        break;
-    case ctl::Cross:
-        OnCloseCommand(p);
-        break;
-    case ctl::Minimize:
-        OnMinimizeCommand(p);
-        break;
-    case ctl::Account:
-        openAccountLogin();
-        break;
-    case ctl::WebLink:
-        openUrl(kWebSiteUrl);
-        break;
-    case ctl::HelpLink:
-        openUrl(kUserGuideUrl);
-        break;
-    case ctl::Clear:
-    case ctl::Clear1:
-        OnClear(p);
-        break;
-    default:
-        break; // the phone book and call history windows are not built yet
-    }
+    OnMainCommand(phone_, id);
 }
 
-void CKestuSoftPhoneDlg::openAccountLogin() {
-    CLogin login(*this, phone_.box, phone_.config.sipServer, this);
-    login_ = &login;
-    const int result = login.exec();
-    login_ = nullptr;
-    if (result == QDialog::Accepted)
-        LoginCommand(phone_);
-}
-
-void CKestuSoftPhoneDlg::openUrl(const QString& url) {
-    if (services_.openUrl)
-        services_.openUrl(url);
-    else
-        QDesktopServices::openUrl(QUrl(url));
+void CKestuSoftPhoneDlg::onFieldFocus(int id) {
+    OnFieldFocus(phone_, id);
 }
 
 void CKestuSoftPhoneDlg::showAbout() {
@@ -246,43 +97,30 @@ bool CKestuSoftPhoneDlg::timerRunning(int id) const {
 // ---- IMainView
 
 QString CKestuSoftPhoneDlg::text(int id) const {
-    const QWidget* w = controls_.value(id);
-    if (const auto* e = qobject_cast<const QLineEdit*>(w))
-        return e->text();
-    if (const auto* l = qobject_cast<const QLabel*>(w))
-        return l->text();
-    if (const auto* b = qobject_cast<const QAbstractButton*>(w))
-        return b->text();
-    return QString();
+    return controlText(id);
 }
 
 void CKestuSoftPhoneDlg::setText(int id, const QString& text) {
-    QWidget* w = controls_.value(id);
-    if (auto* e = qobject_cast<QLineEdit*>(w))
-        e->setText(text);
-    else if (auto* kl = qobject_cast<CKestuLabel*>(w))
-        kl->setText(text);
-    else if (auto* l = qobject_cast<QLabel*>(w))
-        l->setText(text);
+    setControlText(id, text);
 }
 
 void CKestuSoftPhoneDlg::enable(int id, bool on) {
-    if (QWidget* w = controls_.value(id))
+    if (QWidget* w = control(id))
         w->setEnabled(on);
 }
 
 bool CKestuSoftPhoneDlg::isEnabled(int id) const {
-    const QWidget* w = controls_.value(id);
+    const QWidget* w = control(id);
     return w && w->isEnabled();
 }
 
 void CKestuSoftPhoneDlg::showControl(int id) {
-    if (QWidget* w = controls_.value(id))
+    if (QWidget* w = control(id))
         w->show();
 }
 
 void CKestuSoftPhoneDlg::focus(int id) {
-    QWidget* w = controls_.value(id);
+    QWidget* w = control(id);
     if (!w)
         return;
     w->setFocus(Qt::OtherFocusReason);
@@ -291,26 +129,26 @@ void CKestuSoftPhoneDlg::focus(int id) {
 }
 
 void CKestuSoftPhoneDlg::caretToEnd(int id) {
-    if (auto* e = qobject_cast<QLineEdit*>(controls_.value(id)))
+    if (auto* e = controlAs<QLineEdit>(id))
         e->end(false);
 }
 
 int CKestuSoftPhoneDlg::selectionStart(int id) const {
-    const auto* e = qobject_cast<const QLineEdit*>(controls_.value(id));
+    const auto* e = controlAs<QLineEdit>(id);
     if (!e)
         return 0;
     return e->hasSelectedText() ? static_cast<int>(e->selectionStart()) : e->cursorPosition();
 }
 
 void CKestuSoftPhoneDlg::setCaret(int id, int pos) {
-    if (auto* e = qobject_cast<QLineEdit*>(controls_.value(id))) {
+    if (auto* e = controlAs<QLineEdit>(id)) {
         e->deselect();
         e->setCursorPosition(pos);
     }
 }
 
 void CKestuSoftPhoneDlg::hideCaret(int id) {
-    if (auto* e = qobject_cast<CKestuEdit*>(controls_.value(id)))
+    if (auto* e = controlAs<CKestuEdit>(id))
         e->setCaretHidden(true);
 }
 
@@ -342,17 +180,17 @@ void CKestuSoftPhoneDlg::minimize() {
 }
 
 void CKestuSoftPhoneDlg::setLevelRange(int id, int min, int max) {
-    if (auto* bar = qobject_cast<CKestuProgressBar*>(controls_.value(id)))
+    if (auto* bar = controlAs<CKestuProgressBar>(id))
         bar->setRange(min, max);
 }
 
 void CKestuSoftPhoneDlg::setLevel(int id, int pos) {
-    if (auto* bar = qobject_cast<CKestuProgressBar*>(controls_.value(id)))
+    if (auto* bar = controlAs<CKestuProgressBar>(id))
         bar->setValue(pos);
 }
 
 void CKestuSoftPhoneDlg::setSliderPosition(int id, int pos) {
-    if (auto* s = qobject_cast<CBitmapSlider*>(controls_.value(id)))
+    if (auto* s = controlAs<CBitmapSlider>(id))
         s->SetPosition(pos);
 }
 
@@ -363,12 +201,35 @@ void CKestuSoftPhoneDlg::endDialog(int result) {
         pendingResult_ = result;
 }
 
+void CKestuSoftPhoneDlg::openUrl(const QString& url) {
+    if (services_.openUrl)
+        services_.openUrl(url);
+    else
+        QDesktopServices::openUrl(QUrl(url));
+}
+
+QString CKestuSoftPhoneDlg::runPhoneBook() {
+    CPhoneBook book(phone_.history.dir(), phone_.box, this);
+    return book.exec() == QDialog::Accepted ? book.chosenNumber() : QString();
+}
+
+QString CKestuSoftPhoneDlg::runCallLog() {
+    CCallLog log(phone_, this);
+    return log.exec() == QDialog::Accepted ? log.chosenNumber() : QString();
+}
+
+int CKestuSoftPhoneDlg::runAccountLogin() {
+    CLogin login(*this, phone_.box, phone_.config.sipServer, this);
+    login_ = &login;
+    const int result = login.exec();
+    login_ = nullptr;
+    return result == QDialog::Accepted ? 1 : 2;
+}
+
 // ---- IMainInitView
 
 void CKestuSoftPhoneDlg::setupTooltips() {
-    for (const ControlDef& def : MainTemplate())
-        if (def.tooltip)
-            controls_.value(def.id)->setToolTip(QString::fromLatin1(def.tooltip));
+    applyTooltips();
 }
 
 void CKestuSoftPhoneDlg::addAboutMenuEntry() {
@@ -385,31 +246,24 @@ void CKestuSoftPhoneDlg::setIcons() {
 }
 
 void CKestuSoftPhoneDlg::loadButtonImages(const QList<int>& order) {
-    for (int id : order) {
-        auto* b = qobject_cast<CBitmapButton*>(controls_.value(id));
-        if (!b)
-            continue;
-        const QPoint at = b->pos();
-        b->AutoLoad(b->text());
-        b->move(at);
-    }
+    SkinnedDialog::loadButtonImages(order);
 }
 
 void CKestuSoftPhoneDlg::setNumberFieldColours() {
-    auto* e = qobject_cast<CKestuEdit*>(controls_.value(ctl::NumberField));
+    auto* e = controlAs<CKestuEdit>(ctl::NumberField);
     e->SetBackColor(QColor(244, 244, 244));
     e->SetTextColor(Qt::black);
     e->update();
 }
 
 void CKestuSoftPhoneDlg::setNumberFieldFont() {
-    controls_.value(ctl::NumberField)->setFont(MakeFont(FindControl(ctl::NumberField)->font));
+    control(ctl::NumberField)->setFont(MakeFont(FindControl(ctl::NumberField)->font));
 }
 
 void CKestuSoftPhoneDlg::setupSliders() {
     const struct { int id, thumb; } sliders[] = {{ctl::MicSlider, 320}, {ctl::SpeakerSlider, 319}};
     for (const auto& s : sliders) {
-        auto* slider = qobject_cast<CBitmapSlider*>(controls_.value(s.id));
+        auto* slider = controlAs<CBitmapSlider>(s.id);
         slider->ShowFocusRect(false);
         slider->SetThumbImage(s.thumb);
         slider->SetChannelImage(s.id);
@@ -424,9 +278,7 @@ void CKestuSoftPhoneDlg::createLoginWindow() {
 }
 
 void CKestuSoftPhoneDlg::setLabelFonts() {
-    for (const ControlDef& def : MainTemplate())
-        if (def.font.face && def.kind == ControlKind::Label)
-            controls_.value(def.id)->setFont(MakeFont(def.font));
+    applyLabelFonts();
 }
 
 int CKestuSoftPhoneDlg::runLoginWindow() {
@@ -449,65 +301,43 @@ bool CKestuSoftPhoneDlg::event(QEvent* e) {
     }
     if (SliderMessage::isSliderMessage(e)) {
         auto* m = static_cast<SliderMessage*>(e);
-        if (auto* s = qobject_cast<CBitmapSlider*>(controls_.value(m->wParam())))
+        if (auto* s = controlAs<CBitmapSlider>(m->wParam()))
             OnVolumeSlider(phone_, m->wParam(), m->lParam(), s->IsVertical(), s->GetRangeMax());
         return true;
     }
-    return QDialog::event(e);
-}
-
-int CKestuSoftPhoneDlg::VirtualKeyOf(const QKeyEvent* e) {
-    const int key = e->key();
-    const bool keypad = e->modifiers() & Qt::KeypadModifier;
-    if (key >= Qt::Key_0 && key <= Qt::Key_9)
-        return (keypad ? vk::Numpad0 : vk::Digit0) + (key - Qt::Key_0);
-    if (key == Qt::Key_Asterisk && keypad)
-        return vk::Multiply;
-    if (key == Qt::Key_Print)
-        return vk::Print;
-    if (key == Qt::Key_End)
-        return vk::End;
-    if (key == Qt::Key_Return || key == Qt::Key_Enter)
-        return vk::Return;
-    // A shifted digit key of the main keyboard ("#" over the 3) is still that digit's key: X11
-    // key codes 10..19 are the row 1..9, 0.
-    const quint32 code = e->nativeScanCode();
-    if (code >= 10 && code <= 19)
-        return vk::Digit0 + static_cast<int>((code - 9) % 10);
-    return 0;
+    return SkinnedDialog::event(e);
 }
 
 bool CKestuSoftPhoneDlg::eventFilter(QObject* watched, QEvent* e) {
-    // Every key press bound for this window or one of its controls passes the keyboard rules
-    // first, once: a key a control ignores travels on to its parents as the same event, which
-    // must not count again.
-    if (e->type() == QEvent::KeyRelease) {
-        lastKey_ = nullptr;
-    } else if (e->type() == QEvent::KeyPress && watched->isWidgetType() &&
-               static_cast<QWidget*>(watched)->window() == this) {
+    // The keyboard rules see every key press of this window exactly once, when it reaches the
+    // control it was meant for. A press enters at the window's platform window; from there it
+    // goes to the focused control and, when that control ignores it, on to its parents as the
+    // same event, which must not count again, even after a message box ran a nested event loop
+    // in between.
+    if (e->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(e);
-        if (key != lastKey_ || key->timestamp() != lastKeyTime_ || key->key() != lastKeyCode_) {
-            lastKey_ = key;
-            lastKeyTime_ = key->timestamp();
-            lastKeyCode_ = key->key();
-            if (const int code = VirtualKeyOf(key))
-                PreTranslateKeyDown(phone_, code);
+        if (watched == windowHandle()) {
+            pendingKey_ = key;
+        } else if (key == pendingKey_ && watched->isWidgetType() &&
+                   static_cast<QWidget*>(watched)->window() == this) {
+            pendingKey_ = nullptr;
+            const bool enter = IsEnter(key->key());
+            if (!(enter && key->isAutoRepeat()))
+                OnKeyPress(phone_, key->text(), enter);
         }
+    } else if (e->type() == QEvent::KeyRelease && watched == windowHandle()) {
+        pendingKey_ = nullptr;
     }
-    return QDialog::eventFilter(watched, e);
+    return SkinnedDialog::eventFilter(watched, e);
 }
 
 void CKestuSoftPhoneDlg::keyPressEvent(QKeyEvent* e) {
     // Enter and Escape never close the window.
-    switch (e->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
+    if (IsEnter(e->key()) || e->key() == Qt::Key_Escape) {
         e->accept();
         return;
-    default:
-        QDialog::keyPressEvent(e);
     }
+    SkinnedDialog::keyPressEvent(e);
 }
 
 void CKestuSoftPhoneDlg::closeEvent(QCloseEvent* e) {

@@ -1,23 +1,21 @@
 // The main window: a frameless window cut to its skin, carrying the status display, the number
 // field, the dial pad and the call buttons. It only builds its controls and routes their
-// commands, its timers and the engine's events to the phone's logic.
+// commands, its keys, its timers and the engine's events to the phone's logic.
 #pragma once
 
 #include "engine/RtcApp.h"
 #include "mainwindow/MainView.h"
 #include "mainwindow/Phone.h"
+#include "skin/SkinnedDialog.h"
 
-#include <QDialog>
 #include <QMap>
 
 #include <functional>
 #include <memory>
 
 class CLogin;
-class CBitmapButton;
 class QKeyEvent;
 class QTimer;
-class ShapedWindow;
 
 struct MainWindowServices {
     ClientFactory engineFactory;
@@ -32,7 +30,7 @@ struct MainWindowServices {
     std::function<void(const QString&)> openUrl;
 };
 
-class CKestuSoftPhoneDlg : public QDialog, public IMainInitView {
+class CKestuSoftPhoneDlg : public SkinnedDialog, public IMainInitView {
     Q_OBJECT
 public:
     explicit CKestuSoftPhoneDlg(MainWindowServices services, QWidget* parent = nullptr);
@@ -43,7 +41,6 @@ public:
     int DoModal();
 
     Phone& phone() { return phone_; }
-    QWidget* control(int id) const { return controls_.value(id); }
     // The login window while the start-up or account login runs.
     CLogin* loginWindow() const { return login_; }
     int flashCount() const { return flashes_; }
@@ -69,6 +66,10 @@ public:
     void setLevel(int id, int pos) override;
     void setSliderPosition(int id, int pos) override;
     void endDialog(int result) override;
+    void openUrl(const QString& url) override;
+    QString runPhoneBook() override;
+    QString runCallLog() override;
+    int runAccountLogin() override;
 
     // IMainInitView
     void setupTooltips() override;
@@ -83,35 +84,26 @@ public:
     int runLoginWindow() override;
     void destroyLoginWindow() override;
 
-    // The key code the keyboard rules know a key by (0 for keys they ignore).
-    static int VirtualKeyOf(const QKeyEvent* event);
-
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void onCommand(int id) override;
+    void onFieldFocus(int id) override;
 
 private:
-    void createControls();
-    void wireCommands();
-    void onCommand(int id);
-    void openAccountLogin();
-    void openUrl(const QString& url);
     void showAbout();
 
     MainWindowServices services_;
     std::unique_ptr<IMessageBox> ownBox_;
     std::unique_ptr<ISoundPlayer> ownSound_;
     Phone phone_;
-    QMap<int, QWidget*> controls_;
     QMap<int, QTimer*> timers_;
-    ShapedWindow* shape_ = nullptr;
     CLogin* login_ = nullptr;
     int flashes_ = 0;
-    const QKeyEvent* lastKey_ = nullptr;
-    quint64 lastKeyTime_ = 0;
-    int lastKeyCode_ = 0;
+    // The key press seen at the window's door, not yet handed to the keyboard rules.
+    const QKeyEvent* pendingKey_ = nullptr;
     bool running_ = false;
     int pendingResult_ = 0;
 };

@@ -10,12 +10,12 @@ constexpr FontSpec kVerdana13{"Verdana", 13, 7};
 constexpr FontSpec kVerdana12{"Verdana", 12, 5};
 } // namespace
 
-const std::vector<ControlDef>& MainTemplate() {
+const ControlTable& MainTemplate() {
     using namespace ctl;
-    static const std::vector<ControlDef> table = {
-        {NumberField, K::Edit, "", true, 25, 93, 86, 12, nullptr, kArialBlack, false, true},
+    static const ControlTable table = {
+        {NumberField, K::Edit, "", true, 25, 93, 86, 12, nullptr, kArialBlack, cs::Centred},
         {Pickup, K::BitmapButton, "cmdPickup", true, 24, 128, 21, 17, "Click to Make Call", kNone},
-        {PasswordField, K::Edit, "", true, 530, 86, 80, 12, nullptr, kNone, true},
+        {PasswordField, K::Edit, "", true, 530, 86, 80, 12, nullptr, kNone, cs::Password},
         {UserNameField, K::Edit, "", true, 519, 6, 80, 12, nullptr, kNone},
         {ServerField, K::Edit, "", false, 509, 23, 89, 12, nullptr, kNone},
         {LogOff, K::BitmapButton, "cmdLogOff", false, 477, 148, 35, 12, nullptr, kNone},
@@ -62,12 +62,12 @@ const std::vector<ControlDef>& MainTemplate() {
          kNone},
         {Cross, K::BitmapButton, "cmdCross", true, 163, 14, 14, 8, "Close and Exit Application", kNone},
         {AccNumberField, K::Edit, "", true, 482, 114, 80, 12, nullptr, kNone},
-        {AccPasswordField, K::Edit, "", true, 483, 128, 80, 12, nullptr, kNone, true},
+        {AccPasswordField, K::Edit, "", true, 483, 128, 80, 12, nullptr, kNone, cs::Password},
         {AccNumberLabel, K::Label, "Acc. Number", true, 540, 116, 41, 8, nullptr, kNone},
         {AccPasswordLabel, K::Label, "Acc. Password", true, 537, 127, 47, 8, nullptr, kNone},
         {LoggedInUser, K::Label, "User", true, 539, 68, 76, 9, nullptr, kVerdana12},
-        {WebLink, K::Label, "", true, 9, 14, 105, 13, "Click for Orvane Softphone URL", kNone},
-        {HelpLink, K::Label, "", true, 406, 16, 12, 8, "Click for Open Help File", kNone},
+        {WebLink, K::Label, "", true, 9, 14, 105, 13, "Click for Orvane Softphone URL", kNone, cs::Notify},
+        {HelpLink, K::Label, "", true, 406, 16, 12, 8, "Click for Open Help File", kNone, cs::Notify},
         {Feedback, K::BitmapButton, "feedback", true, 113, 193, 26, 13, "Click for Recent Call", kNone},
         {Clear1Plain, K::BitmapButton, "clear1", true, 364, 94, 40, 16, nullptr, kNone},
         {Clear1, K::BitmapButton, "cmd_clear1", true, 113, 108, 13, 11, "Clear Current Number", kNone},
@@ -79,8 +79,5 @@ const std::vector<ControlDef>& MainTemplate() {
 }
 
 const ControlDef* FindControl(int id) {
-    for (const ControlDef& c : MainTemplate())
-        if (c.id == id)
-            return &c;
-    return nullptr;
+    return FindControl(MainTemplate(), id);
 }

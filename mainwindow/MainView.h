@@ -38,6 +38,15 @@ public:
 
     // Ends the main window's run with a result (1 OK, 2 Cancel).
     virtual void endDialog(int result) = 0;
+
+    // Opens a web address or document with the desktop's handler.
+    virtual void openUrl(const QString& url) = 0;
+    // The secondary windows, each run modally: the number chosen in the phone book or the call
+    // history window when it ended with OK (empty otherwise); 1 (OK) or 2 (Cancel) for the login
+    // window.
+    virtual QString runPhoneBook() = 0;
+    virtual QString runCallLog() = 0;
+    virtual int runAccountLogin() = 0;
 };
 
 // The steps of the window's initialisation that are the window's own business; the logic calls

@@ -5,6 +5,8 @@
 CKestuLabel::CKestuLabel(QWidget* parent) : CKestuLabel(QString(), parent) {}
 
 CKestuLabel::CKestuLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    // Texts come from the network too (the caller, the balance answer): never read as markup.
+    setTextFormat(Qt::PlainText);
     // Nothing of the label's own is painted under the text; the text is black unless the window
     // chooses another colour.
     setAutoFillBackground(false);

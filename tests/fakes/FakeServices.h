@@ -119,6 +119,19 @@ public:
         ended = result;
         log << QStringLiteral("endDialog(%1)").arg(result);
     }
+    void openUrl(const QString& url) override { opened << url; }
+    QString runPhoneBook() override {
+        log << QStringLiteral("runPhoneBook");
+        return phoneBookChoice;
+    }
+    QString runCallLog() override {
+        log << QStringLiteral("runCallLog");
+        return callLogChoice;
+    }
+    int runAccountLogin() override {
+        log << QStringLiteral("runAccountLogin");
+        return accountLoginResult;
+    }
 
     void setupTooltips() override { log << QStringLiteral("setupTooltips"); }
     void addAboutMenuEntry() override { log << QStringLiteral("addAboutMenuEntry"); }
@@ -155,6 +168,10 @@ public:
     int minimizes = 0;
     int ended = 0;
     int loginResult = 2;
+    QStringList opened;
+    QString phoneBookChoice;
+    QString callLogChoice;
+    int accountLoginResult = 2;
     std::function<int()> onLoginWindow;
     std::function<void(int)> onFocus;
 };

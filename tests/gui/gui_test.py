@@ -14,6 +14,7 @@ import time
 
 MAIN = (285, 473)
 LOGIN = (289, 300)
+BOOK = LOG = (289, 412)  # the phone book and the call history window share a size
 TITLE = "Orvane Softphone"
 
 failures = []
@@ -82,9 +83,57 @@ class Display:
     def shot(self, path):
         self.run("import", "-window", "root", path)
 
+    def geometry(self, wid):
+        """(x, y, w, h) of a window on the screen."""
+        out = self.run("xwininfo", "-id", wid).stdout
+        val = lambda key: int(re.search(key + r":\s+(-?\d+)", out).group(1))
+        return val("Absolute upper-left X"), val("Absolute upper-left Y"), val("Width"), val("Height")
+
+    def click(self, wid, x, y):
+        """A left click at (x, y) inside the window."""
+        self.run("xdotool", "mousemove", "--window", wid, str(x), str(y))
+        self.run("xdotool", "click", "1")
+
     def stop(self):
         self.proc.terminate()
         self.proc.wait(5)
+
+
+def pixel(path, x, y):
+    """The colour of one pixel of a PNG as hex RGB ("1A2B3C"), None when it cannot be read."""
+    out = subprocess.run(["convert", path, "-crop", f"1x1+{x}+{y}", "+repage", "-depth", "8", "txt:-"],
+                         capture_output=True, text=True).stdout
+    m = re.search(r"#([0-9A-Fa-f]{6})", out)
+    return m.group(1).upper() if m else None
+
+
+def dlu(x, y):
+    """Dialog units of the window templates to pixels."""
+    return (x * 6 + 2) // 4, (y * 13 + 4) // 8
+
+
+def check_shaped_window(disp, main_wid, button, name, shots, tmp):
+    """Opens a secondary window from a button of the main window and checks that it shows, cut to its
+    skin: its corners show what was behind it, its middle is the window's own."""
+    before = os.path.join(tmp, f"before-{name}.png")
+    disp.shot(before)
+    bx, by = dlu(*button)
+    disp.click(main_wid, bx + 8, by + 8)
+    wid = wait(lambda: disp.find(BOOK), 10)
+    if not check(wid is not None, f"the {name} window opens from its button ({BOOK[0]}x{BOOK[1]})"):
+        return
+    time.sleep(0.5)
+    after = os.path.join(shots, f"{name}.png")
+    disp.shot(after)
+    x, y, w, h = disp.geometry(wid)
+    corners = [(x, y), (x + w - 1, y), (x, y + h - 1), (x + w - 1, y + h - 1)]
+    check(all(pixel(before, *c) == pixel(after, *c) for c in corners),
+          f"the {name} window is cut to its skin: its corners show what lies behind")
+    check(pixel(before, x + w // 2, y + h // 2) != pixel(after, x + w // 2, y + h // 2),
+          f"the {name} window draws its middle")
+    disp.key(wid, "Escape")
+    check(wait(lambda: disp.find(BOOK) is None, 10), f"Escape closes the {name} window")
+
 
 
 def main():
@@ -127,6 +176,11 @@ def main():
         check(main_wid is not None, f'a {MAIN[0]}x{MAIN[1]} window titled "{TITLE}" opens')
         check(disp.find(LOGIN) is None, "no login window without a sound device")
         disp.shot(os.path.join(shots, "main-window.png"))
+
+        # The phone book (button 1038) and the call history window (button 1085).
+        if main_wid:
+            check_shaped_window(disp, main_wid, (113, 175), "phone-book", shots, tmp)
+            check_shaped_window(disp, main_wid, (113, 193), "call-history", shots, tmp)
 
         # A second start shows its message and ends; the first keeps running.
         second = start()

@@ -4,10 +4,16 @@
 #include "integration/window_lab.h"
 
 #include "calls/Session.h"
+#include "fakes/Modal.h"
+#include "history/CallLog.h"
+#include "history/PhoneBookDlg.h"
 #include "integration/test_engine_support.h"
 #include "mainwindow/ControlIds.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTest>
 
 using namespace windowtest;
@@ -73,6 +79,16 @@ TEST_F(WindowCallTest, OutgoingCallIsAnsweredCarriesDtmfAndIsRecordedOnce) {
             << rtp.digits().toStdString();
         EXPECT_GT(rtp.audioPackets(), 0);
         EXPECT_EQ(number->text(), "402112#");
+
+        // "#" typed on the keyboard (Shift+3 here) is pound, event 11, too.
+        QTest::keyClick(window->windowHandle(), Qt::Key_NumberSign, Qt::ShiftModifier);
+        EXPECT_TRUE(waitFor(
+            [&] {
+                rtp.poll();
+                return rtp.digits() == "12##";
+            },
+            5000))
+            << rtp.digits().toStdString();
 
         click(ctl::Hangup);
         ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected..."));
@@ -143,4 +159,86 @@ TEST_F(WindowCallTest, ACallerGivingUpBeforeAnAnswerLeavesExactlyOneMissedRecord
     ASSERT_EQ(missed.size(), 1);
     EXPECT_EQ(NumberFromCallRecord(missed[0]), "5551000");
     EXPECT_TRUE(records(CallKind::Received).isEmpty());
+}
+
+namespace {
+
+void DoubleClickRow(QListWidget* list, int row) {
+    const QPoint at = list->visualItemRect(list->item(row)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+} // namespace
+
+TEST_F(WindowCallTest, NumbersChosenInThePhoneBookAndTheCallHistoryAreCalled) {
+    const QString history = dir.filePath("history");
+    ASSERT_TRUE(QDir().mkpath(history));
+    QFile book(history + "/PhoneBook.bin");
+    ASSERT_TRUE(book.open(QIODevice::WriteOnly));
+    book.write("Anna--4021\r\nBruno--4022\r\n");
+    book.close();
+
+    lab::SippOptions o;
+    o.scenario = QStringLiteral("uas_answer.xml");
+    o.localPort = uasPort;
+    o.rtpEcho = true;
+    o.timeoutSec = 30;
+
+    // Opens a window with `button`, where `choose` picks 4022; the call must reach the far end.
+    const auto callThrough = [&](int button, const std::function<void()>& choose) {
+        lab::Sipp peer;
+        ASSERT_TRUE(peer.start(o) && peer.waitUntilReady());
+        window->setText(ctl::NumberField, QString());
+        choose();
+        click(button);
+        EXPECT_EQ(status(ctl::NumberField), "4022");
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Connected...")) << peer.errors().toStdString();
+        EXPECT_TRUE(peer.messages().contains("INVITE sip:4022@")) << peer.messages().toStdString();
+        click(ctl::Hangup);
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected..."));
+        EXPECT_EQ(peer.waitForExit(10000), 0) << peer.errors().toStdString();
+    };
+    run(LoginAlice, [&] {
+        ASSERT_TRUE(registered());
+        // From the phone book: Bruno, then Call.
+        callThrough(ctl::Phone, [] {
+            fake::whenModal<CPhoneBook>([](CPhoneBook* w) {
+                auto* list = w->controlAs<QListWidget>(bookctl::List);
+                const QPoint at = list->visualItemRect(list->item(2)).center();
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+                QTest::mouseClick(w->control(bookctl::Call), Qt::LeftButton);
+            });
+        });
+        // From the call history: the dialled record just written, double-clicked.
+        callThrough(ctl::Feedback, [] {
+            fake::whenModal<CCallLog>([](CCallLog* w) {
+                EXPECT_EQ(w->pageWord(), "dialled");
+                DoubleClickRow(w->controlAs<QListWidget>(logctl::Dialled), 0);
+            });
+        });
+    });
+    EXPECT_EQ(records(CallKind::Dialled).size(), 2);
+    EXPECT_TRUE(box.shown.isEmpty()) << box.texts().join("|").toStdString();
+}
+
+TEST_F(WindowCallTest, ACallMissedWhileTheCallHistoryWindowIsOpenIsStillThereAfterItsClose) {
+    lab::Sipp caller;
+    run(LoginAlice, [&] {
+        ASSERT_TRUE(registered());
+        fake::whenModal<CCallLog>(
+            [&](CCallLog* w) {
+                // The phone keeps taking calls behind the open window.
+                ASSERT_TRUE(callAlice(caller, "uac_cancel.xml"));
+                EXPECT_TRUE(waitFor([&] { return records(CallKind::Missed).size() == 1; }, 15000))
+                    << caller.errors().toStdString();
+                EXPECT_EQ(caller.waitForExit(10000), 0) << caller.errors().toStdString();
+                QTest::mouseClick(w->control(logctl::Close), Qt::LeftButton);
+            },
+            10000);
+        click(ctl::Feedback);
+    });
+    const QStringList missed = records(CallKind::Missed);
+    ASSERT_EQ(missed.size(), 1);
+    EXPECT_EQ(NumberFromCallRecord(missed[0]), "5551000");
 }

@@ -89,6 +89,11 @@ bool Sipp::waitUntilReady(int timeoutMs) const {
     return waitUntil([this] { return !running() || udpPortTaken(localPort_); }, timeoutMs) && running();
 }
 
+QString Sipp::messages() const {
+    QFile f(traceDir_ + QStringLiteral("-messages.log"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 QString Sipp::errors() const {
     QString text;
     for (const QString& suffix : {QStringLiteral("-errors.log"), QStringLiteral("-messages.log")}) {

@@ -50,6 +50,8 @@ public:
     QString output() const { return process_.output(); }
     // SIPp's error trace (unexpected messages and the like), for failure messages.
     QString errors() const;
+    // Every SIP message SIPp sent and received so far.
+    QString messages() const;
 
 private:
     Process process_{QStringLiteral("sipp")};

@@ -1,8 +1,10 @@
 // Placing a call: the checks of the call button, the dial tones, the dialled record, the address
 // and the redial memory.
 #include "calls/Pickup.h"
+#include "calls/Session.h"
 #include "fakes/FakeServices.h"
 #include "mainwindow/ControlIds.h"
+#include "mainwindow/MainCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +91,9 @@ TEST(Pickup, RefusalsAndTheirOrder) {
     t.view.texts[ctl::NumberField] = QString(128, '5');
     OnPickup(t.phone);
     EXPECT_EQ(t.box.texts(), QStringList{"Sip url too long."});
-    EXPECT_EQ(t.sound.played.size(), 128); // the tones were played first
+    // Refused before the tones, which would hold the window 100 ms a character.
+    EXPECT_TRUE(t.sound.played.isEmpty());
+    EXPECT_TRUE(t.clock.sleeps.isEmpty());
     EXPECT_FALSE(t.client->lastSession);
     EXPECT_TRUE(t.history(CallKind::Dialled).isEmpty());
     EXPECT_TRUE(t.phone.st.redialMemory.isEmpty());
@@ -123,6 +127,26 @@ TEST(Pickup, AnswersARingingCallAndDoesNothingDuringAConnectedOne) {
     EXPECT_EQ(incoming->calls, QStringList{"Answer"});
     EXPECT_TRUE(t.box.shown.isEmpty());
     EXPECT_TRUE(t.sound.played.isEmpty());
+}
+
+TEST(Pickup, ASecondPressWhileTheFirstCallIsUnderWayStartsNothingAndHangupEndsTheFirst) {
+    TestPhone t;
+    t.registerAccount("srv");
+    t.view.texts[ctl::NumberField] = "4021";
+    OnPickup(t.phone);
+    ComPtr<FakeSession> first = t.client->lastSession;
+    ASSERT_TRUE(first);
+    // Before the engine's first state arrives, and again once it rings.
+    OnPickup(t.phone);
+    t.deliverSession(RTCSS_INPROGRESS, first.get());
+    OnPickup(t.phone);
+    EXPECT_EQ(t.client->lastSession.get(), first.get());
+    EXPECT_EQ(t.client->calls.filter("CreateSession").size(), 1);
+    EXPECT_EQ(t.history(CallKind::Dialled).size(), 1);
+    EXPECT_TRUE(t.box.shown.isEmpty());
+
+    OnHangup(t.phone);
+    EXPECT_EQ(first->calls, (QStringList{"AddParticipant(sip:4021@srv)", "Terminate(0)"}));
 }
 
 TEST(CreateCallSession, FailuresStillRecordTheAttemptAndSetRedial) {
@@ -177,4 +201,44 @@ TEST(Redial, RepeatsTheLastNumberOrDoesNothing) {
     OnRedial(t.phone);
     EXPECT_EQ(t.view.text(ctl::NumberField), "777");
     EXPECT_EQ(t.client->lastSession->calls, QStringList{"AddParticipant(sip:777@srv)"});
+}
+
+TEST(MainCommands, ANumberChosenInThePhoneBookOrCallHistoryIsCalledAtOnce) {
+    for (const int command : {ctl::Phone, ctl::Feedback}) {
+        TestPhone t;
+        t.registerAccount("srv");
+        t.view.texts[ctl::NumberField] = "12";
+        // Cancelled, or ended without a number: the number field stays as it was.
+        EXPECT_TRUE(OnMainCommand(t.phone, command));
+        EXPECT_EQ(t.view.text(ctl::NumberField), "12");
+        EXPECT_FALSE(t.client->lastSession);
+
+        (command == ctl::Phone ? t.view.phoneBookChoice : t.view.callLogChoice) = "4021";
+        OnMainCommand(t.phone, command);
+        EXPECT_EQ(t.view.text(ctl::NumberField), "4021");
+        EXPECT_EQ(t.view.selectionStart(ctl::NumberField), 4);
+        ASSERT_TRUE(t.client->lastSession);
+        EXPECT_EQ(t.client->lastSession->calls, QStringList{"AddParticipant(sip:4021@srv)"});
+    }
+}
+
+TEST(MainCommands, LinksOpenTheirAddressesAndStatusTextsDoNothing) {
+    TestPhone t;
+    t.startEngine();
+    for (int id : {ctl::Rate, ctl::CallHistory, ctl::WebLink, ctl::HelpLink})
+        EXPECT_TRUE(OnMainCommand(t.phone, id));
+    EXPECT_EQ(t.view.opened,
+              (QStringList{kBillingSiteUrl + "/", kBillingSiteUrl, kWebSiteUrl, kUserGuideUrl}));
+    for (int id : {ctl::RegStatus, ctl::Balance, ctl::CallStatus, ctl::CallTimer})
+        EXPECT_FALSE(OnMainCommand(t.phone, id));
+    EXPECT_TRUE(t.box.shown.isEmpty());
+
+    // The login window's OK logs in; its Cancel does not.
+    t.view.texts[ctl::UserNameField] = "alice";
+    t.view.texts[ctl::PasswordField] = "pw";
+    OnMainCommand(t.phone, ctl::Account);
+    EXPECT_TRUE(t.client->calls.filter("CreateProfile").isEmpty());
+    t.view.accountLoginResult = 1;
+    OnMainCommand(t.phone, ctl::Account);
+    EXPECT_EQ(t.client->calls.filter("CreateProfile").size(), 1);
 }

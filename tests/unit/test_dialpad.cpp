@@ -130,32 +130,40 @@ TEST(DialPad, FieldsStopAtOneHundredTwentyEightWithTheirOwnMessage) {
     EXPECT_EQ(p.dtmf(), QStringList{"SendDTMF(9)"});
 }
 
-TEST(Keyboard, DigitKeysSendDtmfAndPlayToneWithoutAppending) {
+TEST(Keyboard, KeysTypingDigitsStarOrPoundSendTheirToneWithoutAppending) {
     Pad p;
     p.t.view.focus(ctl::PasswordField);
-    PreTranslateKeyDown(p.t.phone, 0x33); // '3', also with Shift held
+    OnKeyPress(p.t.phone, "3", false);
     EXPECT_EQ(p.t.view.focused, ctl::NumberField);
     EXPECT_EQ(p.dtmf(), QStringList{"SendDTMF(3)"});
     EXPECT_EQ(p.t.sound.played, QStringList{"Dtmf-3.wav"});
     EXPECT_EQ(p.t.view.text(ctl::NumberField), ""); // the key itself lands in its control
 
+    // Keys go by the character they type: "#" is pound whichever key (Shift+3 on one layout,
+    // another key elsewhere) typed it; keys typing nothing of the dial pad do nothing.
     p.t.client->calls.clear();
     p.t.sound.played.clear();
-    for (int key : {0x60, 0x69, 0x6A, 0x2A, 0x23, 0x41})
-        PreTranslateKeyDown(p.t.phone, key);
-    EXPECT_EQ(p.dtmf(),
-              (QStringList{"SendDTMF(0)", "SendDTMF(9)", "SendDTMF(10)", "SendDTMF(10)", "SendDTMF(11)"}));
-    EXPECT_EQ(p.t.sound.played,
-              (QStringList{"Dtmf-0.wav", "Dtmf-9.wav", "Dtmf-star.wav", "Dtmf-star.wav", "Dtmf-pound.wav"}));
+    for (const char* text : {"0", "9", "*", "#", "a", "", "12"})
+        OnKeyPress(p.t.phone, QString::fromLatin1(text), false);
+    EXPECT_EQ(p.dtmf(), (QStringList{"SendDTMF(0)", "SendDTMF(9)", "SendDTMF(10)", "SendDTMF(11)"}));
+    EXPECT_EQ(p.t.sound.played, (QStringList{"Dtmf-0.wav", "Dtmf-9.wav", "Dtmf-star.wav", "Dtmf-pound.wav"}));
 }
 
-TEST(Keyboard, EnterPlacesTheCall) {
+TEST(Keyboard, EnterPlacesTheCallWhenRegisteredAndLogsInOtherwise) {
     Pad p;
     p.t.registerAccount("srv");
     p.t.view.texts[ctl::NumberField] = "4021";
-    PreTranslateKeyDown(p.t.phone, 0x0D);
+    OnKeyPress(p.t.phone, "\r", true);
     ASSERT_TRUE(p.t.client->lastSession);
     EXPECT_EQ(p.t.client->lastSession->calls, QStringList{"AddParticipant(sip:4021@srv)"});
+    EXPECT_TRUE(p.dtmf().isEmpty());
+
+    Pad q;
+    q.t.view.texts[ctl::UserNameField] = "alice";
+    q.t.view.texts[ctl::PasswordField] = "pw";
+    OnKeyPress(q.t.phone, "\r", true);
+    EXPECT_EQ(q.t.client->calls.filter("CreateProfile").size(), 1);
+    EXPECT_TRUE(q.t.box.shown.isEmpty()) << q.t.box.texts().join('|').toStdString();
 }
 
 TEST(BackAndClear, EditTheFocusedField) {

@@ -13,7 +13,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,7 +37,8 @@ struct Window {
     std::unique_ptr<CKestuSoftPhoneDlg> dlg;
     QStringList opened;
 
-    Window() {
+    // `realBoxes`: message boxes are shown for real (modal, with their own event loop).
+    explicit Window(IMessageBox* realBoxes = nullptr) {
         QSettings("Kestu", "SoftPhone").clear();
         MainWindowServices s;
         s.engineFactory = [this](IRTCClient** out) {
@@ -44,7 +47,7 @@ struct Window {
         };
         s.https = &https;
         s.clock = &clock;
-        s.box = &box;
+        s.box = realBoxes ? realBoxes : &box;
         s.sound = &sound;
         s.historyDir = dir.path();
         s.config.sipServer = "sip.example.net";
@@ -170,30 +173,119 @@ TEST(MainWindow, AboutEntryOpensTheAboutBoxWhoseOkClosesOnlyIt) {
     EXPECT_TRUE(aboutSeen);
 }
 
-TEST(MainWindow, KeyboardDigitsSendDtmfAndLandInTheNumberField) {
+// A key pressed by the user: it enters at the window's platform window, as real keys do.
+void Press(CKestuSoftPhoneDlg* dlg, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QTest::keyClick(dlg->windowHandle(), key, mods);
+}
+
+// Message boxes shown for real, their texts recorded.
+struct RealBoxes : IMessageBox {
+    void show(const QString& text, const QString& title, BoxIcon icon) override {
+        texts << text;
+        QtMessageBox().show(text, title, icon);
+    }
+    QStringList texts;
+};
+
+void Register(Window& w) {
+    ComPtr<FakeRegEvent> registered(new FakeRegEvent(RTCRS_REGISTERED));
+    w.raise(RTCE_REGISTRATION_STATE_CHANGE, registered.get());
+    ASSERT_TRUE(waitFor([&] { return w.dlg->text(ctl::RegStatus) == "Ready to call..."; }));
+}
+
+TEST(MainWindow, KeysSendTheToneOfTheCharacterTheyTypeAndLandInTheirField) {
     Window w;
     w.start([](CLogin* l) { TypeLogin(l, "alice", "pw"); },
             [&] {
-                w.dlg->activateWindow();
                 QLineEdit* number = w.edit(ctl::NumberField);
                 number->setFocus();
                 w.client->calls.clear();
-                QTest::keyClicks(number, "12");
-                QTest::keyClick(number, Qt::Key_3, Qt::ShiftModifier);
+                Press(w.dlg.get(), Qt::Key_1);
+                Press(w.dlg.get(), Qt::Key_2);
+                // "#" however it is typed (Shift+3 here), "*" from the keypad.
+                Press(w.dlg.get(), Qt::Key_NumberSign, Qt::ShiftModifier);
+                Press(w.dlg.get(), Qt::Key_Asterisk, Qt::KeypadModifier);
+                // End and Print type nothing and send nothing.
+                Press(w.dlg.get(), Qt::Key_End);
+                Press(w.dlg.get(), Qt::Key_Print);
                 EXPECT_EQ(w.client->calls.filter("SendDTMF"),
-                          (QStringList{"SendDTMF(1)", "SendDTMF(2)", "SendDTMF(3)"}));
-                EXPECT_EQ(w.sound.played.mid(w.sound.played.size() - 3),
-                          (QStringList{"Dtmf-1.wav", "Dtmf-2.wav", "Dtmf-3.wav"}));
-                EXPECT_TRUE(number->text().startsWith("12"));
+                          (QStringList{"SendDTMF(1)", "SendDTMF(2)", "SendDTMF(11)", "SendDTMF(10)"}));
+                EXPECT_EQ(w.sound.played.mid(w.sound.played.size() - 4),
+                          (QStringList{"Dtmf-1.wav", "Dtmf-2.wav", "Dtmf-pound.wav", "Dtmf-star.wav"}));
+                EXPECT_EQ(number->text(), "12#*");
 
-                // A digit typed while the user name field has the focus only moves the focus.
+                // A digit typed while the user name field has the focus lands there and moves the
+                // focus to the number field.
                 QLineEdit* user = w.edit(ctl::UserNameField);
                 user->setEnabled(true);
                 user->setFocus();
                 const QString before = user->text();
-                QTest::keyClick(user, Qt::Key_7);
-                EXPECT_EQ(user->text(), before + "7"); // the key still reached its control
+                Press(w.dlg.get(), Qt::Key_7);
+                EXPECT_EQ(user->text(), before + "7");
                 EXPECT_EQ(w.dlg->focusWidget(), number);
+                w.dlg->done(0);
+            });
+}
+
+TEST(MainWindow, OneEnterIsOneActionEvenWhenItsMessageBoxRunsANestedLoop) {
+    RealBoxes boxes;
+    Window w(&boxes);
+    w.start([](CLogin* l) { TypeLogin(l, "alice", "pw"); },
+            [&] {
+                // Not registered yet: Enter logs in again, once, and says nothing.
+                w.edit(ctl::NumberField)->setFocus();
+                const qsizetype profiles = w.client->calls.filter("CreateProfile").size();
+                Press(w.dlg.get(), Qt::Key_Return);
+                waitFor([] { return false; }, 200);
+                EXPECT_EQ(w.client->calls.filter("CreateProfile").size(), profiles + 1);
+                EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join('|').toStdString();
+
+                // Registered with an empty number: the box of OnPickup. The user lets go of Enter
+                // while it is up, then dismisses it with Enter; the first press must not run again.
+                Register(w);
+                int seen = 0;
+                QTimer watch;
+                QObject::connect(&watch, &QTimer::timeout, [&] {
+                    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                    if (!box || !box->isVisible())
+                        return;
+                    if (++seen == 1) {
+                        QTest::keyRelease(box->windowHandle(), Qt::Key_Return);
+                        QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+                    } else {
+                        box->done(0); // a second box: counted, and closed so that the test ends
+                    }
+                });
+                watch.start(10);
+                Press(w.dlg.get(), Qt::Key_Return);
+                waitFor([] { return false; }, 500);
+                watch.stop();
+                EXPECT_EQ(seen, 1);
+                EXPECT_EQ(boxes.texts, QStringList{"Enter number to call"});
+                EXPECT_TRUE(w.dlg->isVisible());
+                w.dlg->done(0);
+            });
+}
+
+TEST(MainWindow, TheNumberFieldTakesAtMost128CharactersHoweverTheTextArrives) {
+    Window w;
+    w.start([](CLogin* l) { TypeLogin(l, "alice", "pw"); },
+            [&] {
+                QLineEdit* number = w.edit(ctl::NumberField);
+                number->setFocus();
+                QGuiApplication::clipboard()->setText(QString(200, '7'));
+                Press(w.dlg.get(), Qt::Key_V, Qt::ControlModifier);
+                EXPECT_EQ(number->text(), QString(128, '7'));
+                w.dlg->setText(ctl::NumberField, QString(300, '8'));
+                EXPECT_EQ(number->text().size(), 128);
+
+                // The full field is refused at once, before any tone.
+                Register(w);
+                w.sound.played.clear();
+                Press(w.dlg.get(), Qt::Key_Return);
+                EXPECT_EQ(w.box.texts(), QStringList{"Sip url too long."});
+                EXPECT_TRUE(w.sound.played.isEmpty());
+                EXPECT_TRUE(w.clock.sleeps.isEmpty());
                 w.dlg->done(0);
             });
 }
