@@ -1,5 +1,6 @@
 #include "calls/Session.h"
 
+#include "calls/CallLink.h"
 #include "engine/BalanceQuery.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Phone.h"
@@ -118,6 +119,7 @@ void OnConnected(Phone& phone) {
     view.enable(ctl::Pickup, false);
     st.callSeconds = 0;
     view.startTimer(timer::CallDuration, kCallDurationPeriodMs);
+    OnPostDialConnected(phone);
 }
 
 void OnDisconnected(Phone& phone) {
@@ -135,7 +137,9 @@ void OnDisconnected(Phone& phone) {
     view.stopTimer(timer::Ringback);
     view.setText(ctl::CallStatus, QStringLiteral("Disconnected..."));
     view.enable(ctl::Account, true);
+    CancelPostDial(phone);
     QueryBalance(phone);
+    RunPendingCallLink(phone);
 }
 
 } // namespace
@@ -202,6 +206,9 @@ bool OnTimer(Phone& phone, int timerId) {
     case timer::CallDuration:
         phone.view.setText(ctl::CallTimer, DurationText(phone.st.callSeconds));
         ++phone.st.callSeconds;
+        return true;
+    case timer::PostDial:
+        OnPostDialTimer(phone);
         return true;
     default:
         return false;

@@ -1,5 +1,6 @@
 #include "engine/Registration.h"
 
+#include "calls/CallLink.h"
 #include "calls/Session.h"
 #include "engine/BalanceQuery.h"
 #include "mainwindow/ControlIds.h"
@@ -185,6 +186,7 @@ void OnRegistrationStateChange(Phone& phone, IRTCRegistrationStateChangeEvent* e
         view.enable(ctl::PasswordField, false);
         view.setText(ctl::LoggedInUser, view.text(ctl::UserNameField));
         QueryBalance(phone);
+        RunPendingCallLink(phone);
         break;
     case RTCRS_REJECTED:
         view.enable(ctl::Pickup, false);

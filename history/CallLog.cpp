@@ -18,9 +18,9 @@ constexpr FontSpec kTabFont{"Sans Serif", 11, 4};
 const ControlTable& CallLogTemplate() {
     using namespace logctl;
     static const ControlTable table = {
-        {Dialled, K::ListBox, "", true, 15, 40, 164, 168, nullptr, {}, cs::MultiSelect},
-        {Received, K::ListBox, "", true, 15, 40, 164, 168, nullptr, {}, cs::MultiSelect},
-        {Missed, K::ListBox, "", true, 16, 40, 163, 168, nullptr, {}, cs::MultiSelect},
+        {Dialled, K::ListBox, "", true, 15, 40, 164, 168, nullptr, {}, cs::MultiSelect, "Dialled calls"},
+        {Received, K::ListBox, "", true, 15, 40, 164, 168, nullptr, {}, cs::MultiSelect, "Received calls"},
+        {Missed, K::ListBox, "", true, 16, 40, 163, 168, nullptr, {}, cs::MultiSelect, "Missed calls"},
         {DialledTab, K::Label, "Dialed", true, 27, 31, 20, 8, nullptr, kTabFont, cs::Notify},
         {ReceivedTab, K::Label, "Recieved", true, 82, 31, 31, 8, nullptr, kTabFont, cs::Notify},
         {MissedTab, K::Label, "Missed", true, 147, 31, 21, 8, nullptr, kTabFont, cs::Notify},
@@ -65,6 +65,8 @@ CCallLog::CCallLog(Phone& phone, QWidget* parent)
     applyLabelFonts();
     for (const PageControls& p : kPages)
         controlAs<QLabel>(p.tab)->setAlignment(Qt::AlignCenter);
+    setTabOrder({logctl::DialledTab, logctl::ReceivedTab, logctl::MissedTab, logctl::Dialled,
+                 logctl::Received, logctl::Missed, logctl::Clear, logctl::Close});
 }
 
 void CCallLog::showEvent(QShowEvent* event) {

@@ -16,17 +16,28 @@ using K = ControlKind;
 // seen, but take part in the login.
 const ControlTable& LoginTemplate() {
     static const ControlTable table = {
-        {loginctl::UserName, K::Edit, "", true, 81, 54, 80, 12},
-        {loginctl::Password, K::Edit, "", true, 81, 77, 80, 12, nullptr, {}, cs::Password},
-        {loginctl::Save, K::CheckBox, "", true, 85, 100, 10, 10},
+        {loginctl::UserName, K::Edit, "", true, 81, 54, 80, 12, nullptr, {}, 0, "User name"},
+        {loginctl::Password, K::Edit, "", true, 81, 77, 80, 12, nullptr, {}, cs::Password, "Password"},
+        {loginctl::Save, K::CheckBox, "", true, 85, 100, 10, 10, nullptr, {}, 0, "Save the login"},
         {loginctl::Login, K::BitmapButton, "cmdLogin", true, 27, 144, 38, 12},
         {loginctl::Exit, K::BitmapButton, "cmdExit", true, 106, 144, 38, 12},
         {loginctl::UserNameLabel, K::Label, "Username", true, 29, 54, 48, 10},
         {loginctl::PasswordLabel, K::Label, "Password", true, 31, 77, 44, 12},
         {loginctl::SaveLabel, K::Label, "Save", true, 54, 100, 18, 10},
-        {loginctl::Server, K::Edit, "", false, 251, 54, 65, 12},
-        {loginctl::AccNumber, K::Edit, "", false, 450, 79, 72, 14},
-        {loginctl::AccPassword, K::Edit, "", false, 403, 102, 72, 14, nullptr, {}, cs::Password},
+        {loginctl::Server, K::Edit, "", false, 251, 54, 65, 12, nullptr, {}, 0, "Server"},
+        {loginctl::AccNumber, K::Edit, "", false, 450, 79, 72, 14, nullptr, {}, 0, "Account number"},
+        {loginctl::AccPassword,
+         K::Edit,
+         "",
+         false,
+         403,
+         102,
+         72,
+         14,
+         nullptr,
+         {},
+         cs::Password,
+         "Account password"},
         {loginctl::ServerLabel, K::Label, "SIP IP/Domain", false, 199, 54, 52, 12},
         {loginctl::AccNumberLabel, K::Label, "Acc. Number", false, 387, 58, 55, 10},
         {loginctl::AccPasswordLabel, K::Label, "Acc. Password", false, 419, 20, 55, 10},
@@ -45,9 +56,7 @@ CLogin::CLogin(IMainView& main, IMessageBox& box, QString defaultServer, QWidget
     for (int id : {loginctl::UserName, loginctl::Password, loginctl::Save, loginctl::Server,
                    loginctl::AccNumber, loginctl::AccPassword})
         control(id)->installEventFilter(this);
-    // Edits take the focus by Tab; the buttons are clicked, not tabbed to.
-    setTabOrder(control(loginctl::UserName), control(loginctl::Password));
-    setTabOrder(control(loginctl::Password), control(loginctl::Save));
+    setTabOrder({loginctl::UserName, loginctl::Password, loginctl::Save, loginctl::Login, loginctl::Exit});
 }
 
 void CLogin::onCommand(int id) {

@@ -16,11 +16,11 @@ const ControlTable& PhoneBookTemplate() {
     using namespace bookctl;
     static const ControlTable table = {
         {Close, K::Picture, "350", true, 166, 12, 13, 10, "Close", {}, cs::Notify},
-        {List, K::ListBox, "", true, 12, 26, 171, 150},
+        {List, K::ListBox, "", true, 12, 26, 171, 150, nullptr, {}, 0, "Phone book"},
         {NameLabel, K::Label, "Name", true, 25, 181, 42, 11},
-        {Name, K::Edit, "", true, 69, 179, 85, 14},
+        {Name, K::Edit, "", true, 69, 179, 85, 14, nullptr, {}, 0, "Name"},
         {NumberLabel, K::Label, "Phone No.", true, 25, 196, 42, 11},
-        {Number, K::Edit, "", true, 69, 195, 85, 13},
+        {Number, K::Edit, "", true, 69, 195, 85, 13, nullptr, {}, 0, "Phone number"},
         {Add, K::BitmapButton, "cmdAdd", true, 16, 212, 27, 13},
         {Edit, K::BitmapButton, "cmdEdit", true, 55, 212, 27, 13},
         {Call, K::BitmapButton, "cmdCall", true, 96, 212, 27, 13},
@@ -42,8 +42,8 @@ CPhoneBook::CPhoneBook(const QString& dir, IMessageBox& box, QWidget* parent)
     applyTooltips();
     for (int id : {bookctl::Name, bookctl::Number})
         controlAs<QLineEdit>(id)->setMaxLength(kFieldLimit);
-    setTabOrder(control(bookctl::List), control(bookctl::Name));
-    setTabOrder(control(bookctl::Name), control(bookctl::Number));
+    setTabOrder({bookctl::List, bookctl::Name, bookctl::Number, bookctl::Add, bookctl::Edit, bookctl::Call,
+                 bookctl::Delete, bookctl::Close});
 }
 
 void CPhoneBook::showEvent(QShowEvent* event) {

@@ -68,4 +68,5 @@ namespace timer {
 constexpr int Flash = 3004;     // every 500 ms while an incoming call rings
 constexpr int Ringback = 30006; // every 3000 ms while an outgoing call is in progress
 constexpr int CallDuration = 3; // every 1000 ms while connected
+constexpr int PostDial = 3007;  // the digits of a link, once its call is connected
 } // namespace timer

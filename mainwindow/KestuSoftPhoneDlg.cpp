@@ -1,5 +1,6 @@
 #include "mainwindow/KestuSoftPhoneDlg.h"
 
+#include "calls/CallLink.h"
 #include "calls/DialPad.h"
 #include "calls/Pickup.h"
 #include "calls/Session.h"
@@ -55,6 +56,43 @@ CKestuSoftPhoneDlg::CKestuSoftPhoneDlg(MainWindowServices services, QWidget* par
     // However the text arrives (typed, pasted, set), the number field holds no more than a call
     // can take.
     controlAs<QLineEdit>(ctl::NumberField)->setMaxLength(kMaxCallTextLength);
+    // Tab follows the face of the phone, top to bottom; the account fields that lie beyond the
+    // skin come last.
+    setTabOrder({ctl::NumberField,
+                 ctl::Account,
+                 ctl::Redial,
+                 ctl::Clear1,
+                 ctl::Back,
+                 ctl::Pickup,
+                 ctl::Hangup,
+                 ctl::One,
+                 ctl::Two,
+                 ctl::Three,
+                 ctl::Four,
+                 ctl::Five,
+                 ctl::Six,
+                 ctl::Seven,
+                 ctl::Eight,
+                 ctl::Nine,
+                 ctl::Star,
+                 ctl::Zero,
+                 ctl::Pound,
+                 ctl::Rate,
+                 ctl::Phone,
+                 ctl::Feedback,
+                 ctl::Audio,
+                 ctl::CallHistory,
+                 ctl::MicSlider,
+                 ctl::SpeakerSlider,
+                 ctl::WebLink,
+                 ctl::HelpLink,
+                 ctl::Minimize,
+                 ctl::Cross,
+                 ctl::UserNameField,
+                 ctl::PasswordField,
+                 ctl::ServerField,
+                 ctl::AccNumberField,
+                 ctl::AccPasswordField});
     qApp->installEventFilter(this);
 }
 
@@ -72,6 +110,25 @@ void CKestuSoftPhoneDlg::onCommand(int id) {
 
 void CKestuSoftPhoneDlg::onFieldFocus(int id) {
     OnFieldFocus(phone_, id);
+}
+
+void CKestuSoftPhoneDlg::openLink(const CallLink& link) {
+    if (isMinimized()) {
+        restore();
+        phone_.st.minimized = 0;
+    }
+    raise();
+    activateWindow();
+    QueueCallLink(phone_, link);
+}
+
+void CKestuSoftPhoneDlg::endSession() {
+    // Modal windows first (login, phone book, call history, message boxes), or the run could
+    // not end while one of them waits for the user.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog != this && dialog->isVisible())
+            dialog->reject();
+    OnCloseCommand(phone_);
 }
 
 void CKestuSoftPhoneDlg::showAbout() {
@@ -327,6 +384,11 @@ bool CKestuSoftPhoneDlg::eventFilter(QObject* watched, QEvent* e) {
         }
     } else if (e->type() == QEvent::KeyRelease && watched == windowHandle()) {
         pendingKey_ = nullptr;
+    } else if (e->type() == QEvent::Quit && watched == qApp) {
+        // The application is asked to quit (the desktop session ends): the window, which refuses
+        // to close otherwise, logs off and ends its run, and with it the program.
+        endSession();
+        return true;
     }
     return SkinnedDialog::eventFilter(watched, e);
 }

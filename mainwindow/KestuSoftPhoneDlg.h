@@ -14,6 +14,7 @@
 #include <memory>
 
 class CLogin;
+struct CallLink;
 class QKeyEvent;
 class QTimer;
 
@@ -41,6 +42,11 @@ public:
     int DoModal();
 
     Phone& phone() { return phone_; }
+    // A link's call: placed once the phone is logged in and free; the window comes forward.
+    void openLink(const CallLink& link);
+    // The desktop session (or the system) is ending the program: any call is ended, the account
+    // logged off, every window closed and the run ended, as by the close button.
+    void endSession();
     // The login window while the start-up or account login runs.
     CLogin* loginWindow() const { return login_; }
     int flashCount() const { return flashes_; }

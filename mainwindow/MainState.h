@@ -31,6 +31,13 @@ struct MainState {
     QString redialMemory; // the last number called, at most 20 characters
     int callSeconds = 0;
 
+    // A call asked for by a link, waiting until the phone can place it, and the digits still to
+    // send on the call placed from a link once it is connected.
+    int linkWaiting = 0;
+    QString linkNumber;
+    QString linkPostDial;
+    QString postDial;
+
     // Window.
     int minimized = 0;
     int focusedField = 4; // which field receives dial-pad characters

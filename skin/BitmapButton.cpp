@@ -1,6 +1,7 @@
 #include "skin/BitmapButton.h"
 
 #include "res/Resources.h"
+#include "skin/FocusFrame.h"
 #include "skin/KeyedImage.h"
 
 #include <QPainter>
@@ -37,4 +38,7 @@ void CBitmapButton::paintEvent(QPaintEvent*) {
         return;
     QPainter p(this);
     p.drawPixmap(0, 0, picture);
+    p.end();
+    if (hasFocus())
+        DrawFocusFrame(this);
 }

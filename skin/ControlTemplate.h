@@ -3,6 +3,8 @@
 // controls from such a table through SkinnedDialog.
 #pragma once
 
+#include <QString>
+
 #include <vector>
 
 enum class ControlKind {
@@ -42,9 +44,16 @@ struct ControlDef {
     const char* tooltip = nullptr;
     FontSpec font = {};
     unsigned style = 0;
+    // What assistive technologies call the control when neither its tooltip nor its caption
+    // says it (edit fields, lists); labels are called by their text.
+    const char* name = nullptr;
 };
 
 using ControlTable = std::vector<ControlDef>;
 
 // The row of `id` in `table`, or null.
 const ControlDef* FindControl(const ControlTable& table, int id);
+
+// The accessible name of a control: its name, else its tooltip, else its caption made readable
+// ("cmdLogOff" → "Log Off"); empty for a label without name or tooltip (its text names it).
+QString AccessibleNameOf(const ControlDef& def);

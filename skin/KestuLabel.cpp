@@ -1,5 +1,8 @@
 #include "skin/KestuLabel.h"
 
+#include "skin/FocusFrame.h"
+
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 CKestuLabel::CKestuLabel(QWidget* parent) : CKestuLabel(QString(), parent) {}
@@ -30,6 +33,21 @@ void CKestuLabel::mousePressEvent(QMouseEvent* event) {
     // Like a notifying static control, the click is reported on the press.
     event->accept();
     emit clicked();
+}
+
+void CKestuLabel::keyPressEvent(QKeyEvent* event) {
+    if (clickable_ && event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        event->accept();
+        emit clicked();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void CKestuLabel::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (hasFocus())
+        DrawFocusFrame(this);
 }
 
 void CKestuLabel::mouseReleaseEvent(QMouseEvent* event) {

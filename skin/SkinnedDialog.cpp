@@ -24,6 +24,28 @@ const ControlDef* FindControl(const ControlTable& table, int id) {
     return nullptr;
 }
 
+QString AccessibleNameOf(const ControlDef& def) {
+    if (def.name)
+        return QString::fromLatin1(def.name);
+    if (def.tooltip)
+        return QString::fromLatin1(def.tooltip);
+    if (def.kind == ControlKind::Label || def.kind == ControlKind::PlainStatic ||
+        def.kind == ControlKind::Picture)
+        return QString();
+    QString caption = QString::fromLatin1(def.caption);
+    for (const char* prefix : {"cmd_", "cmd"})
+        if (caption.startsWith(QLatin1String(prefix)) && caption.size() > int(qstrlen(prefix)))
+            caption = caption.mid(int(qstrlen(prefix)));
+    QString readable;
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        const QChar c = caption.at(i);
+        if (i > 0 && c.isUpper() && caption.at(i - 1).isLower())
+            readable += QLatin1Char(' ');
+        readable += i == 0 ? c.toUpper() : c;
+    }
+    return readable;
+}
+
 SkinnedDialog::SkinnedDialog(QWidget* parent, Qt::WindowFlags flags, int skinBitmapId, int templateWidth,
                              int templateHeight)
     : QDialog(parent, flags | Qt::FramelessWindowHint), skinBitmapId_(skinBitmapId) {
@@ -54,6 +76,8 @@ void SkinnedDialog::createControls(const ControlTable& table) {
         w->setGeometry(dlu::rect(def.x, def.y, def.w, def.h));
         if (def.kind == ControlKind::Picture)
             w->resize(w->sizeHint()); // a picture takes its bitmap's size
+        if (const QString name = AccessibleNameOf(def); !name.isEmpty())
+            w->setAccessibleName(name);
         w->setVisible(def.shown);
         controls_[def.id] = w;
     }
@@ -76,7 +100,9 @@ QWidget* SkinnedDialog::createControl(const ControlDef& def) {
     case ControlKind::BitmapButton: {
         auto* b = new CBitmapButton(this);
         b->setText(caption);
-        b->setFocusPolicy(Qt::NoFocus);
+        // Reached by Tab (and pressed with Space) for those who use the keyboard; a click does
+        // not take the focus from the number field.
+        b->setFocusPolicy(Qt::TabFocus);
         connect(b, &QAbstractButton::clicked, this, [this, id] { onCommand(id); });
         return b;
     }
@@ -93,6 +119,7 @@ QWidget* SkinnedDialog::createControl(const ControlDef& def) {
             l->setPixmap(QPixmap::fromImage(KeyedImage(res::bitmap(caption.toInt()))));
         if (def.style & cs::Notify) {
             l->setClickable(true);
+            l->setFocusPolicy(Qt::TabFocus);
             connect(l, &CKestuLabel::clicked, this, [this, id] { onCommand(id); });
         }
         return l;
@@ -201,4 +228,16 @@ void SkinnedDialog::applyLabelFonts() {
         if (def.font.face && def.kind == ControlKind::Label)
             controls_.value(def.id)->setFont(
                 LogicalFont(QString::fromLatin1(def.font.face), def.font.height, def.font.width));
+}
+
+void SkinnedDialog::setTabOrder(const QList<int>& ids) {
+    QWidget* previous = nullptr;
+    for (int id : ids) {
+        QWidget* w = controls_.value(id);
+        if (!w)
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
 }

@@ -39,6 +39,9 @@ public:
     void applyTooltips();
     // Gives the labels of the table that name a font that font.
     void applyLabelFonts();
+    // Tab goes through these controls in this order (the order the face of the window shows
+    // them in).
+    void setTabOrder(const QList<int>& ids);
 
 protected:
     // Builds the skin picture and the table's controls, and routes their notifications.

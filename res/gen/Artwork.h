@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPainter>
 #include <QString>
 #include <map>
 #include <vector>
@@ -52,5 +53,9 @@ QImage drawCloseImage(const QImage& phoneBookSkin);
 
 // The application icon at one size, with real transparency.
 QImage drawIcon(int size);
+// The same drawing on any painter (an image, or the SVG writer), `size` pixels square.
+void paintIcon(QPainter& p, int size);
+// The icon as a vector drawing (SVG), for desktops that scale it themselves.
+bool writeIconSvg(const QString& path);
 
 } // namespace gen

@@ -339,9 +339,7 @@ QImage drawCloseImage(const QImage& phoneBookSkin) {
     return keyedOver(art, phoneBookSkin.copy(QRect(at, size)), 8);
 }
 
-QImage drawIcon(int size) {
-    QImage img = canvas(QSize(size, size));
-    QPainter p(&img);
+void paintIcon(QPainter& p, int size) {
     p.setRenderHint(QPainter::Antialiasing);
     const qreal s = size;
     const QRectF r = size >= 32 ? QRectF(s * 0.04, s * 0.04, s * 0.92, s * 0.92) : QRectF(0, 0, s, s);
@@ -358,6 +356,12 @@ QImage drawIcon(int size) {
             p.drawArc(QRectF(c.x() - rad, c.y() - rad, 2 * rad, 2 * rad), 5 * 16, 80 * 16);
         }
     }
+}
+
+QImage drawIcon(int size) {
+    QImage img = canvas(QSize(size, size));
+    QPainter p(&img);
+    paintIcon(p, size);
     p.end();
     return img;
 }

@@ -1,8 +1,9 @@
 // Draws every image and sound the program ships.
-//   orvane_resgen <image dir> <sound dir> <preview dir>
+//   orvane_resgen <image dir> <sound dir> <preview dir> <icon dir>
 // Images go to <image dir> with an rcc collection file (orvane_images.qrc) listing them;
 // sounds go to <sound dir>; pictures of the windows with their controls in place go to
-// <preview dir>, for checking the layout by eye.
+// <preview dir>, for checking the layout by eye; the icon for the desktop's icon theme
+// (icon-48.png, icon-128.png, icon-256.png and the scalable icon.svg) goes to <icon dir>.
 #include "Artwork.h"
 #include "Sounds.h"
 
@@ -49,13 +50,14 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: orvane_resgen <image dir> <sound dir> <preview dir>\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: orvane_resgen <image dir> <sound dir> <preview dir> <icon dir>\n");
         return 2;
     }
     const QString imageDir = QString::fromLocal8Bit(argv[1]);
     const QString soundDir = QString::fromLocal8Bit(argv[2]);
     const QString previewDir = QString::fromLocal8Bit(argv[3]);
+    const QString iconDir = QString::fromLocal8Bit(argv[4]);
 
     bool ok = true;
     QStringList listed;
@@ -81,6 +83,14 @@ int main(int argc, char** argv) {
 
     for (int size : {16, 32, 48, 256})
         ok = save(gen::drawIcon(size), imageDir, QStringLiteral("icon/128-%1.png").arg(size), listed) && ok;
+    // The desktop's copies stay out of the collection: the program does not load them.
+    QStringList desktopIcons;
+    for (int size : {48, 128, 256})
+        ok = save(gen::drawIcon(size), iconDir, QStringLiteral("icon-%1.png").arg(size), desktopIcons) && ok;
+    if (!gen::writeIconSvg(iconDir + QStringLiteral("/icon.svg"))) {
+        std::fprintf(stderr, "orvane_resgen: cannot write the scalable icon into %s\n", qPrintable(iconDir));
+        ok = false;
+    }
 
     if (!writeQrc(imageDir + QStringLiteral("/orvane_images.qrc"), listed)) {
         std::fprintf(stderr, "orvane_resgen: cannot write the collection file\n");

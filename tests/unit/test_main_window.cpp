@@ -11,6 +11,7 @@
 #include "skin/BitmapButton.h"
 #include "skin/DialogUnits.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -310,4 +311,61 @@ TEST(MainWindow, DialPadButtonsAndIncomingCallFlashing) {
                 EXPECT_EQ(session->calls, QStringList{"Answer"});
                 w.dlg->done(0);
             });
+}
+
+TEST(MainWindow, EveryControlHasAnAccessibleNameAndTabFollowsTheFace) {
+    Window w;
+    w.start([](CLogin* l) { TypeLogin(l, "alice", "pw"); },
+            [&] {
+                for (const ControlDef& def : MainTemplate()) {
+                    QWidget* c = w.dlg->control(def.id);
+                    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+                    ASSERT_TRUE(a) << def.id;
+                    const QString name = a->text(QAccessible::Name);
+                    if (def.tooltip)
+                        EXPECT_EQ(name, QString::fromLatin1(def.tooltip)) << def.id;
+                    else if (def.kind == ControlKind::Label || def.kind == ControlKind::PlainStatic)
+                        EXPECT_EQ(name, w.dlg->text(def.id)) << def.id; // a label is its text
+                    else
+                        EXPECT_FALSE(name.isEmpty()) << def.id;
+                }
+                auto name = [&](int id) {
+                    return QAccessible::queryAccessibleInterface(w.dlg->control(id))->text(QAccessible::Name);
+                };
+                EXPECT_EQ(name(ctl::NumberField), "Phone number");
+                EXPECT_EQ(name(ctl::Register), "Register");
+                EXPECT_EQ(name(ctl::LogOff), "Log Off");
+
+                // Tab from the number field: the quick keys, call and hang-up, then the dial pad.
+                w.edit(ctl::NumberField)->setFocus();
+                QStringList order;
+                for (int i = 0; i < 9; ++i) {
+                    QTest::keyClick(w.dlg->windowHandle(), Qt::Key_Tab);
+                    order << name(w.dlg->focusWidget()->property("controlId").toInt());
+                }
+                EXPECT_EQ(order,
+                          (QStringList{"Open for Relogin Server", "Click for Redial Number",
+                                       "Clear Current Number", "Clear Current Number One by One",
+                                       "Click to Make Call", "Click to End Call", "One", "Two", "Three"}));
+
+                // A status text is read out as it now stands.
+                ComPtr<FakeRegEvent> registering(new FakeRegEvent(RTCRS_REGISTERING));
+                w.raise(RTCE_REGISTRATION_STATE_CHANGE, registering.get());
+                waitFor([&] { return w.dlg->text(ctl::RegStatus) == "Registering..."; });
+                EXPECT_EQ(name(ctl::RegStatus), "Registering...");
+                w.dlg->done(0);
+            });
+}
+
+TEST(MainWindow, TheEndOfTheDesktopSessionLogsOffAndEndsTheWindow) {
+    Window w;
+    const int result = w.start([](CLogin* l) { TypeLogin(l, "alice", "pw"); },
+                               [&] {
+                                   Register(w);
+                                   // What the session manager's "die" does.
+                                   QEvent quit(QEvent::Quit);
+                                   QCoreApplication::sendEvent(qApp, &quit);
+                               });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(w.client->calls.filter("DisableProfile").size(), 1);
 }
