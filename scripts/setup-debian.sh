@@ -12,6 +12,7 @@ packages=(
     xvfb xauth x11-utils xdotool imagemagick
     qt6-svg-dev dpkg-dev desktop-file-utils appstream lintian librsvg2-bin man-db
     strace
+    baresip-core tcpdump python3-xlib
 )
 
 missing=()

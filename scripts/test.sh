@@ -17,4 +17,6 @@ echo "== sanitizer build (ASan + UBSan) and unit tests"
 "$top/scripts/build.sh" "$top/build-asan" -DORVANE_SANITIZE=ON -DORVANE_WITH_ENGINE=OFF -DCMAKE_BUILD_TYPE=Debug
 (cd "$top/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -L unit)
+echo "== the side-by-side benchmark, one short session (numbers are not gated)"
+bash "$top/bench/run.sh" --quick
 echo "== all tests passed"
