@@ -4,10 +4,11 @@
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Phone.h"
 
-void QueryBalance(Phone& phone) {
-    const QString url = BalanceUrl(phone.config.billingHost, phone.view.text(ctl::UserNameField),
-                                   phone.view.text(ctl::PasswordField));
-    const HttpsResponse response = phone.https.get(url, kBalanceMaxBytes);
+#include <memory>
+
+namespace {
+
+void ShowBalance(Phone& phone, const HttpsResponse& response) {
     if (response.outcome == HttpsResponse::Outcome::Exception)
         phone.box.show(QStringLiteral("Received Exception from OpenURL()"));
     // An HTTP error page carries no balance: report it instead of showing an empty one.
@@ -17,4 +18,17 @@ void QueryBalance(Phone& phone) {
     }
     phone.view.showControl(ctl::Balance);
     phone.view.setText(ctl::Balance, BalanceText(response.body));
+}
+
+} // namespace
+
+void QueryBalance(Phone& phone) {
+    // The account is read now, as the query is asked for; the answer, however long it takes,
+    // is shown after those of the queries asked before it.
+    const QString url = BalanceUrl(phone.config.billingHost, phone.view.text(ctl::UserNameField),
+                                   phone.view.text(ctl::PasswordField));
+    auto response = std::make_shared<HttpsResponse>();
+    IHttpsClient& https = phone.https;
+    phone.worker.post([&https, url, response] { *response = https.get(url, kBalanceMaxBytes); },
+                      [&phone, response] { ShowBalance(phone, *response); });
 }

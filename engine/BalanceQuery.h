@@ -1,5 +1,6 @@
-// Asks the billing server for the account's balance and shows it in the balance field. Blocks
-// the window while it runs (bounded by the HTTPS client's time-outs).
+// Asks the billing server for the account's balance and shows it in the balance field. The
+// request runs on the phone's worker, so the window keeps painting and the engine keeps working
+// meanwhile; the answer (or the message saying why there is none) comes back in order.
 #pragma once
 
 struct Phone;

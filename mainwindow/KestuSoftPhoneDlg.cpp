@@ -46,9 +46,13 @@ CKestuSoftPhoneDlg::CKestuSoftPhoneDlg(MainWindowServices services, QWidget* par
     : SkinnedDialog(parent, Qt::Window, 355, 648, 401), services_(std::move(services)),
       ownBox_(services_.box ? nullptr : std::make_unique<QtMessageBox>(this)),
       ownSound_(services_.sound ? nullptr : std::make_unique<EngineSoundPlayer>(services_.soundDir)),
+      ownWorker_(services_.worker ? nullptr : std::make_unique<ThreadWorker>([https = services_.https] {
+          https->cancel();
+      })),
       phone_(*this, services_.box ? *services_.box : *ownBox_,
              services_.sound ? *services_.sound : *ownSound_, *services_.clock, *services_.https,
-             CallHistory(services_.historyDir), services_.config) {
+             services_.worker ? *services_.worker : *ownWorker_, CallHistory(services_.historyDir),
+             services_.config) {
     if (auto* engineSound = dynamic_cast<EngineSoundPlayer*>(ownSound_.get()))
         engineSound->setClientSlot(&phone_.st.client);
     setObjectName(QStringLiteral("mainWindow"));

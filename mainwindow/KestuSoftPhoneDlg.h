@@ -24,6 +24,7 @@ struct MainWindowServices {
     IClock* clock = nullptr;       // required
     IMessageBox* box = nullptr;    // none: real message boxes owned by the window
     ISoundPlayer* sound = nullptr; // none: the engine plays the sounds from soundDir
+    IWorker* worker = nullptr;     // none: a thread of the window's own
     QString soundDir;
     QString historyDir;
     AppConfig config;
@@ -104,6 +105,9 @@ private:
     MainWindowServices services_;
     std::unique_ptr<IMessageBox> ownBox_;
     std::unique_ptr<ISoundPlayer> ownSound_;
+    // Declared before the phone, so that it ends after it: a job in flight uses the phone's
+    // services.
+    std::unique_ptr<IWorker> ownWorker_;
     Phone phone_;
     QMap<int, QTimer*> timers_;
     CLogin* login_ = nullptr;

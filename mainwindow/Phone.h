@@ -11,11 +11,13 @@
 #include "platform/Https.h"
 #include "platform/MessageBox.h"
 #include "platform/SoundPlayer.h"
+#include "platform/Worker.h"
 
 struct Phone {
-    Phone(IMainView& v, IMessageBox& b, ISoundPlayer& s, IClock& c, IHttpsClient& h, CallHistory hist,
-          AppConfig cfg)
-        : view(v), box(b), sound(s), clock(c), https(h), history(std::move(hist)), config(std::move(cfg)) {}
+    Phone(IMainView& v, IMessageBox& b, ISoundPlayer& s, IClock& c, IHttpsClient& h, IWorker& w,
+          CallHistory hist, AppConfig cfg)
+        : view(v), box(b), sound(s), clock(c), https(h), worker(w), history(std::move(hist)),
+          config(std::move(cfg)) {}
 
     MainState st;
     IMainView& view;
@@ -23,6 +25,7 @@ struct Phone {
     ISoundPlayer& sound;
     IClock& clock;
     IHttpsClient& https;
+    IWorker& worker; // what must not hold up the window runs here
     CallHistory history;
     AppConfig config;
 };

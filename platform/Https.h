@@ -21,4 +21,7 @@ public:
     virtual ~IHttpsClient() = default;
     // Reads at most `maxBytes` of the response body.
     virtual HttpsResponse get(const QString& url, int maxBytes) = 0;
+    // The program is ending: a get() under way, and every later one, ends at once as failed.
+    // Safe to call from any thread.
+    virtual void cancel() {}
 };

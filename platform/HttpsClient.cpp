@@ -45,6 +45,10 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     return CURL_WRITEFUNC_ERROR;
 }
 
+int AbortWhenCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+}
+
 // Where libcurl looks for the system's certificates when told nothing else.
 QString DefaultCaFile() {
     Easy easy(curl_easy_init());
@@ -91,6 +95,11 @@ CurlHttpsClient::CurlHttpsClient(QString extraCaFile, int connectTimeoutMs, int 
 
 HttpsResponse CurlHttpsClient::get(const QString& url, int maxBytes) {
     HttpsResponse r;
+    if (cancelled_) {
+        r.outcome = HttpsResponse::Outcome::Exception;
+        r.error = QStringLiteral("cancelled");
+        return r;
+    }
     const QByteArray u = url.toUtf8();
     if (!IsHttpsUrl(u)) {
         r.outcome = HttpsResponse::Outcome::NoResponse;
@@ -133,6 +142,10 @@ HttpsResponse CurlHttpsClient::get(const QString& url, int maxBytes) {
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
+    // Checked while the transfer runs, so that a program on its way out does not wait for it.
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &AbortWhenCancelled);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &cancelled_);
 
     const CURLcode rc = curl_easy_perform(c);
     long status = 0;

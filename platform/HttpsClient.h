@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 class CurlHttpsClient : public IHttpsClient {
 public:
     // `extraCaFile`: a PEM file of certificates trusted in addition to the system's (empty: the
@@ -20,6 +22,7 @@ public:
     // or not https. Exception: everything that fails on the way (refused, name lookup, TLS,
     // certificate, time-out, broken transfer).
     HttpsResponse get(const QString& url, int maxBytes) override;
+    void cancel() override { cancelled_ = true; }
 
 private:
     QString extraCaFile_;
@@ -30,4 +33,5 @@ private:
     // when there is no extra file, so that libcurl's defaults apply untouched.
     QByteArray caBundle_;
     QString caError_;
+    std::atomic<bool> cancelled_{false};
 };

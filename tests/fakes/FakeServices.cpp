@@ -6,7 +6,7 @@
 namespace fake {
 
 TestPhone::TestPhone()
-    : phone(view, box, sound, clock, https, CallHistory(dir.path() + QStringLiteral("/history")),
+    : phone(view, box, sound, clock, https, worker, CallHistory(dir.path() + QStringLiteral("/history")),
             AppConfig()) {
     view.onFocus = [this](int id) { OnFieldFocus(phone, id); };
 }

@@ -195,6 +195,7 @@ struct TestPhone {
     Sounds sound;
     Clock clock;
     Https https;
+    InlineWorker worker;
     Phone phone;
     rtc::ComPtr<FakeClient> client;
 };

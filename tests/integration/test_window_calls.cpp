@@ -90,12 +90,16 @@ TEST_F(WindowCallTest, OutgoingCallIsAnsweredCarriesDtmfAndIsRecordedOnce) {
             5000))
             << rtp.digits().toStdString();
 
+        // The balance asked for after registering has long been shown.
+        ASSERT_TRUE(waitText(ctl::Balance, "Balance: 12.50EUR"));
+        const qsizetype balances = window->texts[ctl::Balance].size();
         click(ctl::Hangup);
         ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected..."));
         EXPECT_FALSE(window->timerRunning(3));
         EXPECT_TRUE(window->control(ctl::Pickup)->isEnabled());
         EXPECT_EQ(peer.waitForExit(10000), 0) << peer.errors().toStdString();
         // Once more after the call: the balance query.
+        EXPECT_TRUE(waitFor([&] { return window->texts[ctl::Balance].size() == balances + 1; }));
         EXPECT_EQ(status(ctl::Balance), "Balance: 12.50EUR");
         waitFor([] { return false; }, 500);
         EXPECT_EQ(window->texts[ctl::CallStatus].count("Disconnected..."), 1);

@@ -47,19 +47,21 @@ bool HttpsServer::start(const QString& credit, const QString& currency) {
     }
     static int serial = 0;
     recordFile_ = QStringLiteral("%1/last-query-%2.json").arg(runDir()).arg(++serial);
-    const QStringList args = {LabScript("billing_stub.py"),
-                              QStringLiteral("--port"),
-                              QString::number(port_),
-                              QStringLiteral("--cert"),
-                              caDir_ + QStringLiteral("/server.pem"),
-                              QStringLiteral("--key"),
-                              caDir_ + QStringLiteral("/server.key"),
-                              QStringLiteral("--credit"),
-                              credit,
-                              QStringLiteral("--currency"),
-                              currency,
-                              QStringLiteral("--record"),
-                              recordFile_};
+    QStringList args = {LabScript("billing_stub.py"),
+                        QStringLiteral("--port"),
+                        QString::number(port_),
+                        QStringLiteral("--cert"),
+                        caDir_ + QStringLiteral("/server.pem"),
+                        QStringLiteral("--key"),
+                        caDir_ + QStringLiteral("/server.key"),
+                        QStringLiteral("--credit"),
+                        credit,
+                        QStringLiteral("--currency"),
+                        currency,
+                        QStringLiteral("--record"),
+                        recordFile_};
+    if (stalling_)
+        args << QStringLiteral("--stall");
     if (!process_.start(QStringLiteral("python3"), args)) {
         error_ = QStringLiteral("python3 did not start");
         return false;

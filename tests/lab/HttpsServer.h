@@ -22,6 +22,9 @@ public:
     // connections. False (with the reason in error()) when any of that fails.
     bool start(const QString& credit = QStringLiteral("12.50"),
                const QString& currency = QStringLiteral("EUR"));
+    // Takes balance queries and never answers them (a billing server that hangs); for the next
+    // start.
+    void setStalling(bool on) { stalling_ = on; }
     void stop();
 
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
@@ -44,6 +47,7 @@ private:
     QString caDir_;
     QString recordFile_;
     int port_ = 0;
+    bool stalling_ = false;
     QString error_;
     Process process_;
 };

@@ -17,6 +17,8 @@ Listens on 127.0.0.1 only.
   GET /stall
         never answers (until the server stops): for time-out tests.
 
+With --stall the balance queries themselves are never answered (a billing server that hangs).
+
 With --record FILE the last balance query is also written to FILE (same JSON), so a test can
 read it without another request.
 """
@@ -84,6 +86,10 @@ class Handler(BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         if url.path == "/callshop/getBalance.php":
             state.remember(url.path, url.query)
+            if self.server.stall:
+                state.stopping.wait(600)
+                self.close_connection = True
+                return
             with state.lock:
                 body = ("x" * state.pad + "<cradit>" + state.credit + "</cradit><currency>"
                         + state.currency + "</currency>")
@@ -113,10 +119,11 @@ class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, context, state):
+    def __init__(self, address, context, state, stall=False):
         super().__init__(address, Handler)
         self.context = context
         self.state = state
+        self.stall = stall
 
     def finish_request(self, request, client_address):
         # The TLS handshake runs in the connection's own thread, so a client that connects and
@@ -149,13 +156,14 @@ def main():
     ap.add_argument("--credit", default="12.50")
     ap.add_argument("--currency", default="EUR")
     ap.add_argument("--record", default="")
+    ap.add_argument("--stall", action="store_true")
     args = ap.parse_args()
 
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(args.cert, args.key)
 
     state = State(args.credit, args.currency, args.record)
-    server = Server(("127.0.0.1", args.port), context, state)
+    server = Server(("127.0.0.1", args.port), context, state, args.stall)
 
     def stop(signum, frame):
         state.stopping.set()

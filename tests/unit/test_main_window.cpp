@@ -34,6 +34,7 @@ struct Window {
     Sounds sound;
     Clock clock;
     Https https;
+    InlineWorker worker;
     ComPtr<FakeClient> client{new FakeClient};
     std::unique_ptr<CKestuSoftPhoneDlg> dlg;
     QStringList opened;
@@ -50,6 +51,7 @@ struct Window {
         s.clock = &clock;
         s.box = realBoxes ? realBoxes : &box;
         s.sound = &sound;
+        s.worker = &worker;
         s.historyDir = dir.path();
         s.config.sipServer = "sip.example.net";
         s.openUrl = [this](const QString& url) { opened << url; };
