@@ -24,6 +24,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The lab and the X driver are shared with the tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "lab"))
 
 from lab import TOP, BillingSwitch, Lab, LabError, Proc, free_port_pair, tail, wait_until  # noqa: E402
 from sipcap import SipCapture  # noqa: E402

@@ -1,6 +1,7 @@
-"""The bench's own lab on 127.0.0.1, from the pieces in tests/lab/: kamailio (registrar and
-proxy with digest authentication), SIPp answering and echoing RTP, a private PulseAudio server
-with null sinks, the HTTPS billing stub with its own test CA, Xvfb and a packet capture.
+"""Real peers on 127.0.0.1 for the tests driven from Python and for the bench, from the pieces
+in this folder: kamailio (registrar and proxy with digest authentication), SIPp answering and
+echoing RTP, a private PulseAudio server with null sinks, the HTTPS billing stub with its own
+test CA, Xvfb and a packet capture.
 
 Every process started here is written to <run>/pids as it starts, so that the shell wrapper can
 stop by PID whatever is left if this program itself is killed."""
@@ -14,8 +15,8 @@ import threading
 import time
 import uuid
 
-TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-LAB = os.path.join(TOP, "tests", "lab")
+LAB = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(os.path.dirname(LAB))
 
 
 class LabError(RuntimeError):
