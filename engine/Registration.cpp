@@ -28,6 +28,16 @@ QString XmlEscape(const QString& value) {
         case '\'':
             out += QLatin1String("&apos;");
             break;
+        // Written as they are, a parser would read each of these as a blank.
+        case '\t':
+            out += QLatin1String("&#9;");
+            break;
+        case '\n':
+            out += QLatin1String("&#10;");
+            break;
+        case '\r':
+            out += QLatin1String("&#13;");
+            break;
         default:
             out += c;
         }

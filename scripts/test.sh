@@ -19,4 +19,6 @@ echo "== sanitizer build (ASan + UBSan) and unit tests"
     ctest --output-on-failure -L unit)
 echo "== the side-by-side benchmark, one short session (numbers are not gated)"
 bash "$top/bench/run.sh" --quick
+echo "== fuzzing the parsers (libFuzzer, ASan + UBSan), a few seconds each"
+bash "$top/tests/fuzz/run.sh"
 echo "== all tests passed"

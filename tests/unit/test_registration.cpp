@@ -122,7 +122,7 @@ TEST(Profile, CarriesUserPasswordAndServerWhereTheEngineReadsThem) {
 TEST(Profile, SpecialCharactersComeBackExactlyAsTyped) {
     // Unescaped, a quote in the user name would end the attribute and let the rest add its own.
     const QString user = "bob\" password=\"x";
-    const QString password = "p<&>'\"w";
+    const QString password = "p<&>'\"w\tx\r\ny";
     const QString server = "host&co";
     const auto a = ProfileAttributes(BuildProfileXml(user, password, server));
     EXPECT_EQ(a.value("user.account"), user);
