@@ -70,11 +70,11 @@ void CLogin::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!opened_) {
         opened_ = true;
-        open();
+        fillOnOpen();
     }
 }
 
-void CLogin::open() {
+void CLogin::fillOnOpen() {
     const QFont labelFont = LogicalFont(QStringLiteral("Arial"), 15, 5);
     for (int id : {loginctl::UserNameLabel, loginctl::PasswordLabel, loginctl::AccNumberLabel,
                    loginctl::AccPasswordLabel})

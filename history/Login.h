@@ -31,7 +31,7 @@ protected:
     void onCommand(int id) override;
 
 private:
-    void open();
+    void fillOnOpen();
 
     IMainView& main_;
     IMessageBox& box_;
