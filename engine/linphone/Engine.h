@@ -6,6 +6,7 @@
 #include "engine/ComPtr.h"
 #include "engine/linphone/EngineObjects.h"
 #include "engine/linphone/LinphoneClient.h"
+#include "engine/linphone/SoundServer.h"
 
 #include <QString>
 
@@ -69,8 +70,11 @@ private:
     struct AccountRecord {
         std::shared_ptr<linphone::Account> account;
         RTC_REGISTRATION_STATE last = RTCRS_NOT_REGISTERED;
-        bool disabling = false; // DisableProfile was asked: Progress means unregistering
-        bool rejected = false;  // the registrar refused; silent until the next EnableProfile
+        bool disabling = false;  // DisableProfile was asked: Progress means unregistering
+        bool rejected = false;   // the registrar refused the credentials; silent until the next EnableProfile
+        bool retrying = false;   // the registrar could not be reached or failed: registering again later
+        bool superseded = false; // a later login replaced it: logged off without a word
+        int retries = 0;         // failed attempts in a row
     };
 
     void raise(RTC_EVENT type, IUnknown* event);
@@ -78,16 +82,28 @@ private:
     void raiseRegistrationState(AccountRecord& record, RTC_REGISTRATION_STATE state, long statusCode);
     AccountRecord* findRecord(const linphone::Account* account);
     void removeFinishedAccounts(const linphone::Account* keep);
+    void supersedeAccountsOtherThan(const linphone::Account* keep);
+    void setRegisterEnabled(const std::shared_ptr<linphone::Account>& account, bool on);
+    void scheduleRetry(AccountRecord& record);
+    void retryRegistration();
     void applySpeakerMute(const std::shared_ptr<linphone::Call>& call);
     void pollLevels();
     void sendNextDtmf();
+    // Reloads the audio devices once the sound server went away or came back (not under a
+    // call's feet: then once the calls are over). False while the devices are those of a server
+    // that is no more.
+    bool followSoundServer();
 
     EngineOptions options_;
     std::shared_ptr<linphone::Core> core_;
     std::shared_ptr<linphone::CoreListener> listener_;
     std::unique_ptr<QTimer> iterateTimer_;
     std::unique_ptr<QTimer> levelTimer_;
+    std::unique_ptr<QTimer> soundServerTimer_;
     std::unique_ptr<QTimer> dtmfTimer_;
+    // Registering again after a failure that was not a refusal of the credentials.
+    std::unique_ptr<QTimer> retryTimer_;
+    std::weak_ptr<linphone::Account> retryAccount_;
 
     std::map<std::uint32_t, ComPtr<IRTCEventNotification>> sinks_;
     std::uint32_t nextCookie_ = 1;
@@ -103,6 +119,8 @@ private:
     // inviteAddressWithParams returns.
     Session* placing_ = nullptr;
     std::deque<char> dtmfQueue_;
+    SoundServer soundServer_;
+    long long soundServerSeen_ = SoundServer::kUnknown;
 };
 
 } // namespace rtc::lin

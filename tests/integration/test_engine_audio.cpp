@@ -67,38 +67,6 @@ TEST(EngineVolume, RoundTripsWithinRangeAndRefusesTheRest) {
     EXPECT_EQ(v, 32768) << "a refused value changes nothing";
 }
 
-// What the engine plays on the speaker ("spk"), recorded from its monitor.
-class SpeakerRecorder {
-public:
-    bool start() {
-        rec_.start(QStringLiteral("parec"),
-                   {QStringLiteral("--device=spk.monitor"), QStringLiteral("--latency-msec=20"),
-                    QStringLiteral("--rate=8000"), QStringLiteral("--channels=1"),
-                    QStringLiteral("--format=s16le"), QStringLiteral("--raw")});
-        return rec_.waitForStarted(3000);
-    }
-    ~SpeakerRecorder() {
-        rec_.kill();
-        rec_.waitForFinished(2000);
-    }
-    // Level of what was played since the last call, in dBFS (-120 for silence or nothing).
-    double takeLevelDb() {
-        const QByteArray data = rec_.readAllStandardOutput();
-        double sum = 0;
-        const qsizetype n = data.size() / 2;
-        for (qsizetype i = 0; i < n; ++i) {
-            const auto v =
-                static_cast<qint16>(quint16(quint8(data[2 * i])) | (quint16(quint8(data[2 * i + 1])) << 8));
-            sum += double(v) * v;
-        }
-        const double rms = n ? std::sqrt(sum / n) : 0.0;
-        return rms > 0 ? std::max(-120.0, 20.0 * std::log10(rms / 32768.0)) : -120.0;
-    }
-
-private:
-    QProcess rec_;
-};
-
 // A call whose far end is the test: the microphone hears the sound server's steady 300 Hz tone
 // and the engine sends it; the far end talks back with a 1 kHz tone that the engine plays on the
 // speaker. (Not an echo of the engine's own voice: the echo canceller would rightly remove the

@@ -302,4 +302,25 @@ int countOf(const std::vector<int>& list, int value) {
     return static_cast<int>(std::count(list.begin(), list.end(), value));
 }
 
+bool SpeakerRecorder::start() {
+    rec_.start(QStringLiteral("parec"),
+               {QStringLiteral("--device=spk.monitor"), QStringLiteral("--latency-msec=20"),
+                QStringLiteral("--rate=8000"), QStringLiteral("--channels=1"),
+                QStringLiteral("--format=s16le"), QStringLiteral("--raw")});
+    return rec_.waitForStarted(3000);
+}
+
+double SpeakerRecorder::takeLevelDb() {
+    const QByteArray data = rec_.readAllStandardOutput();
+    double sum = 0;
+    const qsizetype n = data.size() / 2;
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto v =
+            static_cast<qint16>(quint16(quint8(data[2 * i])) | (quint16(quint8(data[2 * i + 1])) << 8));
+        sum += double(v) * v;
+    }
+    const double rms = n ? std::sqrt(sum / n) : 0.0;
+    return rms > 0 ? std::max(-120.0, 20.0 * std::log10(rms / 32768.0)) : -120.0;
+}
+
 } // namespace enginetest

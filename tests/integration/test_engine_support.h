@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -123,6 +124,21 @@ private:
     int packets_ = 0;
     double sumSquares_ = 0;
     qint64 samples_ = 0;
+};
+
+// What the engine plays on the speaker ("spk"), recorded from its monitor.
+class SpeakerRecorder {
+public:
+    bool start();
+    ~SpeakerRecorder() {
+        rec_.kill();
+        rec_.waitForFinished(2000);
+    }
+    // Level of what was played since the last call, in dBFS (-120 for silence or nothing).
+    double takeLevelDb();
+
+private:
+    QProcess rec_;
 };
 
 // Counts the occurrences of `value` in `list`.

@@ -40,7 +40,7 @@ QString Kamailio::address() const {
     return QStringLiteral("127.0.0.1:%1").arg(port_);
 }
 
-bool Kamailio::start(int uasPort, const std::vector<SipAccount>& accounts) {
+bool Kamailio::start(int uasPort, const std::vector<SipAccount>& accounts, int port) {
     stop();
     const QString modules = moduleDir();
     if (modules.isEmpty())
@@ -54,7 +54,7 @@ bool Kamailio::start(int uasPort, const std::vector<SipAccount>& accounts) {
     for (const auto& a : accounts)
         accountLines += QStringLiteral("\t$sht(subs=>%1) = %2;\n").arg(a.user, cfgString(a.password));
 
-    port_ = freePort();
+    port_ = port > 0 ? port : freePort();
     if (port_ == 0)
         return false;
     cfg.replace(QStringLiteral("@PORT@"), QString::number(port_));

@@ -25,9 +25,10 @@ public:
     Kamailio(const Kamailio&) = delete;
     Kamailio& operator=(const Kamailio&) = delete;
 
-    // Writes a configuration from tests/lab/kamailio.cfg.in, starts kamailio on a free port and
-    // waits until it answers an OPTIONS request. `uasPort`: where non-subscriber numbers go.
-    bool start(int uasPort, const std::vector<SipAccount>& accounts = defaultAccounts());
+    // Writes a configuration from tests/lab/kamailio.cfg.in, starts kamailio on `port` (0: a free
+    // one) and waits until it answers an OPTIONS request. `uasPort`: where non-subscriber numbers
+    // go.
+    bool start(int uasPort, const std::vector<SipAccount>& accounts = defaultAccounts(), int port = 0);
     void stop();
     bool running() const { return process_.running(); }
 

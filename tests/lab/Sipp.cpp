@@ -40,12 +40,28 @@ bool Sipp::start(const SippOptions& o) {
     static int serial = 0;
     traceDir_ = runDir() + QStringLiteral("/sipp-%1-%2").arg(++serial).arg(o.scenario);
 
-    const QString path = QStringLiteral(ORVANE_LAB_DIR "/sipp/") + o.scenario;
+    QString path = QStringLiteral(ORVANE_LAB_DIR "/sipp/") + o.scenario;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     // SIPp refuses a variable that is set but not used, and one used but not set.
-    const QByteArray text = file.readAll();
+    QByteArray text = file.readAll();
+    // "@name@" stands where SIPp reads no variable (a response's status code): the scenario is
+    // written out with the value in its place.
+    bool substituted = false;
+    for (auto it = o.variables.cbegin(); it != o.variables.cend(); ++it) {
+        const QByteArray placeholder = '@' + it.key().toUtf8() + '@';
+        if (text.contains(placeholder)) {
+            text.replace(placeholder, it.value().toUtf8());
+            substituted = true;
+        }
+    }
+    if (substituted) {
+        path = traceDir_ + QStringLiteral("-scenario.xml");
+        QFile copy(path);
+        if (!copy.open(QIODevice::WriteOnly) || copy.write(text) != text.size())
+            return false;
+    }
 
     QStringList args{QStringLiteral("-sf"),
                      path,
@@ -76,6 +92,9 @@ bool Sipp::start(const SippOptions& o) {
              << QString::number(o.advertisedMediaPort > 0 ? o.advertisedMediaPort : mediaPort_);
     if (text.contains("[$caller]"))
         args << QStringLiteral("-set") << QStringLiteral("caller") << o.caller;
+    for (auto it = o.variables.cbegin(); it != o.variables.cend(); ++it)
+        if (text.contains("[$" + it.key().toUtf8() + ']'))
+            args << QStringLiteral("-set") << it.key() << it.value();
     if (o.rtpEcho)
         args << QStringLiteral("-rtp_echo");
     if (!o.service.isEmpty())

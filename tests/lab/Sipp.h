@@ -4,7 +4,8 @@
 //   uac_answer.xml  calls a user through the proxy, is answered, hangs up after -d ms;
 //   uac_decline.xml calls and expects 486 Busy Here;
 //   uac_rejected.xml calls and expects 603 Decline;
-//   uac_cancel.xml  calls and cancels 1.5 s after 180 Ringing.
+//   uac_cancel.xml  calls and cancels 1.5 s after 180 Ringing;
+//   registrar_refuse.xml answers a registration with the status given as variable "code".
 // One call per run (-m 1); the exit code is 0 when the scenario went through.
 #pragma once
 
@@ -26,8 +27,9 @@ struct SippOptions {
     bool rtpEcho = false;                       // echo the received RTP back to its sender
     // The media port the answering scenarios put into their SDP; 0: SIPp's own media port.
     int advertisedMediaPort = 0;
-    int callLengthMs = 1000; // -d: the pause of the UAC scenarios before they hang up
-    int timeoutSec = 30;     // SIPp gives up (and fails) after this
+    int callLengthMs = 1000;          // -d: the pause of the UAC scenarios before they hang up
+    int timeoutSec = 30;              // SIPp gives up (and fails) after this
+    QMap<QString, QString> variables; // other "-set name value" the scenario uses
 };
 
 class Sipp {

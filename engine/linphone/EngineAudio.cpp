@@ -1,0 +1,145 @@
+#include "engine/linphone/Engine.h"
+
+#include "engine/linphone/EngineSupport.h"
+
+#include "engine/linphone/TuningWizard.h"
+
+#include <QFileInfo>
+
+namespace rtc::lin {
+
+namespace {
+
+using linphone::Call;
+
+// liblinphone lists this card even with no sound hardware and no sound server.
+constexpr const char* kAlsaDefault = "ALSA Unknown: default";
+// Level events report dB from -120 (silence) to 0 (full scale) shifted to 0..120.
+constexpr long kLevelMin = 0;
+constexpr long kLevelMax = 120;
+
+// What a volume does to the sound, in dB (amplitude); -inf for 0.
+float amplitudeDb(long volume) {
+    return 20.0f * std::log10(static_cast<float>(volume) / kVolumeMax);
+}
+
+long levelFromDb(float db) {
+    if (!std::isfinite(db))
+        return kLevelMin;
+    return std::clamp(static_cast<long>(std::lround(db + 120.0f)), kLevelMin, kLevelMax);
+}
+
+} // namespace
+
+HRESULT Engine::getVolume(RTC_AUDIO_DEVICE device, long* volume) {
+    if (!volume)
+        return E_POINTER;
+    if (device == RTCAD_SPEAKER)
+        *volume = speakerVolume_;
+    else if (device == RTCAD_MICROPHONE)
+        *volume = micVolume_;
+    else
+        return E_INVALIDARG;
+    return S_OK;
+}
+
+HRESULT Engine::putVolume(RTC_AUDIO_DEVICE device, long volume) {
+    if (volume < 0 || volume > kVolumeMax)
+        return E_INVALIDARG;
+    if (device == RTCAD_SPEAKER) {
+        speakerVolume_ = volume;
+        if (volume > 0)
+            core_->setPlaybackGainDb(volumeToDb(volume));
+        for (const auto& call : core_->getCalls())
+            applySpeakerMute(call);
+    } else if (device == RTCAD_MICROPHONE) {
+        micVolume_ = volume;
+        if (volume > 0)
+            core_->setMicGainDb(volumeToDb(volume));
+        core_->enableMic(volume > 0);
+    } else {
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
+void Engine::applySpeakerMute(const std::shared_ptr<linphone::Call>& call) {
+    const auto s = call->getState();
+    if (s == Call::State::StreamsRunning || s == Call::State::Connected || s == Call::State::Paused ||
+        s == Call::State::PausedByRemote || s == Call::State::Updating || s == Call::State::UpdatedByRemote)
+        call->setSpeakerMuted(speakerVolume_ == 0);
+}
+
+void Engine::pollLevels() {
+    if (!core_ || sinks_.empty() || !(eventFilter_ & (1L << RTCE_INTENSITY)))
+        return;
+    auto call = core_->getCurrentCall();
+    if (!call || call->getState() != Call::State::StreamsRunning)
+        return;
+    // liblinphone measures before its gains: add them, so that the levels are those played and
+    // sent, as the volume controls set them.
+    const long played = levelFromDb(call->getPlayVolume() + amplitudeDb(speakerVolume_));
+    const long recorded = levelFromDb(call->getRecordVolume() + amplitudeDb(micVolume_));
+    raise(RTCE_INTENSITY, new IntensityEvent(RTCAD_SPEAKER, kLevelMin, kLevelMax, played));
+    raise(RTCE_INTENSITY, new IntensityEvent(RTCAD_MICROPHONE, kLevelMin, kLevelMax, recorded));
+}
+
+bool Engine::followSoundServer() {
+    if (!core_)
+        return false;
+    const long long now = soundServer_.current();
+    if (now == SoundServer::kUnknown || now == soundServerSeen_)
+        return true;
+    if (!calls_.empty())
+        return false; // the devices stay as they are under a call; looked at again after it
+    qCWarning(lcEngine, "the sound server %s: reloading the audio devices",
+              now == SoundServer::kNone ? "went away" : "is (back) up");
+    soundServerSeen_ = now;
+    core_->reloadSoundDevices();
+    return true;
+}
+
+HRESULT Engine::playSoundFile(const QString& path) {
+    if (!QFileInfo(path).isFile())
+        return E_INVALIDARG;
+    // A sound opened on the devices of a server that went away would crash: skipped quietly.
+    if (!followSoundServer())
+        return E_FAIL;
+    return core_->playLocal(toStd(path)) == 0 ? S_OK : E_FAIL;
+}
+
+HRESULT Engine::hasSoundDevice(bool* present) {
+    if (!present)
+        return E_POINTER;
+    // Any real card counts, as any sound hardware gave the original check its mixer: a sound
+    // server whose only devices are outputs (null sinks, say) still counts.
+    followSoundServer();
+    // ALSA's "default" is listed whatever is behind it. It counts while a sound server answers:
+    // then it leads there (after the server came back it is the way to reach it).
+    auto scan = [this] {
+        for (const auto& device : core_->getExtendedAudioDevices()) {
+            if (device->getId() == kAlsaDefault && soundServerSeen_ <= SoundServer::kNone)
+                continue;
+            if (device->hasCapability(linphone::AudioDevice::Capabilities::CapabilityRecord) ||
+                device->hasCapability(linphone::AudioDevice::Capabilities::CapabilityPlay))
+                return true;
+        }
+        return false;
+    };
+    *present = scan();
+    if (!*present) {
+        // A card plugged in (or a sound server started) since the core started.
+        core_->reloadSoundDevices();
+        *present = scan();
+    }
+    return S_OK;
+}
+
+HRESULT Engine::invokeTuningWizard(QWidget* parent) {
+    followSoundServer();
+    TuningWizard wizard(core_, options_.soundDir, options_.dataDir, parent);
+    wizard.exec();
+    return S_OK;
+}
+
+} // namespace rtc::lin

@@ -1,0 +1,176 @@
+// The sound server going away and coming back under a running engine, with kamailio and SIPp
+// as the rest of the world. It runs in a process of its own: liblinphone's PulseAudio driver
+// keeps its first connection for the life of the process, and this test breaks it on purpose.
+#include "integration/test_engine_support.h"
+
+#include "lab/Kamailio.h"
+#include "lab/Pulse.h"
+#include "lab/Sipp.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace enginetest;
+using rtc::ComPtr;
+
+namespace {
+
+class SoundServerLab {
+public:
+    bool start() {
+        uasPort = lab::freePort();
+        if (!pulse.start() || !kamailio.start(uasPort) ||
+            !lab::writeToneWav(sounds.filePath("ring.wav"), 440, 1.0) || !lab::writeToneWav(tone, 660, 1.5))
+            return false;
+        engine = std::make_unique<TestEngine>(-1, sounds.path());
+        if (!engine->ok() || ComPtr<rtc::IRTCClient>(engine->client()).as(audio) != rtc::S_OK)
+            return false;
+        return bool(engine->login("alice", "alice-secret", kamailio.address()));
+    }
+    void spin(int ms) {
+        engine->waitFor([] { return false; }, ms);
+    }
+    bool soundDevice() {
+        bool present = false;
+        return rtc::Succeeded(audio->HasSoundDevice(&present)) && present;
+    }
+    // SIPp calls alice, she answers, SIPp hangs up: true when it went through.
+    bool incomingCallConnects() {
+        lab::Sipp caller;
+        lab::SippOptions o;
+        o.scenario = QStringLiteral("uac_answer.xml");
+        o.remote = kamailio.address();
+        o.service = QStringLiteral("alice");
+        o.callLengthMs = 1000;
+        o.timeoutSec = 20;
+        const std::size_t seen = engine->sink().events.size();
+        if (!caller.start(o))
+            return false;
+        ComPtr<rtc::IRTCSession> session;
+        // This call's session: the first to ring since the call was made.
+        engine->waitFor(
+            [&] {
+                const auto& events = engine->sink().events;
+                for (std::size_t i = seen; i < events.size() && !session; ++i)
+                    if (events[i].type == rtc::RTCE_SESSION_STATE_CHANGE &&
+                        events[i].state == rtc::RTCSS_INCOMING)
+                        session = events[i].session;
+                return bool(session);
+            },
+            10000);
+        if (!session || session->Answer() != rtc::S_OK)
+            return false;
+        const bool ended = engine->waitFor(
+            [&] {
+                return countOf(engine->sink().sessionStates(session.get()), rtc::RTCSS_DISCONNECTED) == 1;
+            },
+            15000);
+        return ended && countOf(engine->sink().sessionStates(session.get()), rtc::RTCSS_CONNECTED) == 1 &&
+               caller.waitForExit(10000) == 0;
+    }
+    // alice calls SIPp, which answers and hears her voice: true when voice arrived.
+    bool outgoingCallCarriesVoice() {
+        RtpPeer rtp;
+        if (!rtp.bind())
+            return false;
+        lab::Sipp peer;
+        lab::SippOptions o;
+        o.scenario = QStringLiteral("uas_answer.xml");
+        o.localPort = uasPort;
+        o.advertisedMediaPort = rtp.port();
+        if (!peer.start(o) || !peer.waitUntilReady())
+            return false;
+        ComPtr<rtc::IRTCSession> session;
+        ComPtr<rtc::IRTCParticipant> participant;
+        if (engine->client()->CreateSession(rtc::RTCST_PC_TO_PC, QString(), nullptr, 0, session.put()) !=
+                rtc::S_OK ||
+            session->AddParticipant(QStringLiteral("sip:4021@") + kamailio.address(), QString(),
+                                    participant.put()) != rtc::S_OK)
+            return false;
+        engine->waitFor(
+            [&] {
+                rtp.poll();
+                return rtp.audioPackets() > 50;
+            },
+            10000);
+        const bool voice = rtp.takeVoiceLevelDb() > -50;
+        session->Terminate(rtc::RTCTR_NORMAL);
+        engine->waitFor(
+            [&] {
+                return countOf(engine->sink().sessionStates(session.get()), rtc::RTCSS_DISCONNECTED) == 1;
+            },
+            5000);
+        return voice && peer.waitForExit(10000) == 0;
+    }
+    // Plays the tone and tells how loud the speaker got.
+    double playedLevelDb() {
+        SpeakerRecorder speaker;
+        if (!speaker.start())
+            return -200;
+        spin(300);
+        speaker.takeLevelDb();
+        if (audio->PlaySoundFile(tone) != rtc::S_OK)
+            return -150;
+        spin(800);
+        return speaker.takeLevelDb();
+    }
+
+    lab::Pulse pulse;
+    lab::Kamailio kamailio;
+    int uasPort = 0;
+    QTemporaryDir sounds;
+    QString tone = sounds.filePath("tone.wav");
+    std::unique_ptr<TestEngine> engine;
+    ComPtr<rtc::IEngineAudio> audio;
+};
+
+} // namespace
+
+TEST(EngineSoundServer, DISABLED_GoneAndBackInOneProcess) {
+    SoundServerLab lab;
+    ASSERT_TRUE(lab.start());
+    EXPECT_GT(lab.playedLevelDb(), -40);
+
+    // The server goes: tones are skipped quietly, calls still connect, and nothing crashes.
+    lab.pulse.stop();
+    lab.spin(1500);
+    EXPECT_FALSE(lab.soundDevice());
+    EXPECT_TRUE(rtc::Failed(lab.audio->PlaySoundFile(lab.tone)));
+    EXPECT_TRUE(lab.incomingCallConnects()) << "an incoming call rings and connects without a sound server";
+
+    // It comes back: tones play and calls carry voice again.
+    ASSERT_TRUE(lab.pulse.start());
+    lab.spin(1500);
+    EXPECT_TRUE(lab.soundDevice());
+    EXPECT_GT(lab.playedLevelDb(), -40);
+    EXPECT_TRUE(lab.outgoingCallCarriesVoice());
+
+    // Restarted between two looks (a desktop update, a headset changing profile): the same.
+    lab.pulse.stop();
+    ASSERT_TRUE(lab.pulse.start());
+    lab.spin(1500);
+    EXPECT_GT(lab.playedLevelDb(), -40);
+    EXPECT_TRUE(lab.incomingCallConnects());
+    EXPECT_TRUE(lab.outgoingCallCarriesVoice());
+}
+
+TEST(EngineSoundServer, GoneAndBack) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("PULSE_SERVER"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_also_run_disabled_tests"),
+                 QStringLiteral("--gtest_filter=EngineSoundServer.DISABLED_GoneAndBackInOneProcess")});
+    ASSERT_TRUE(child.waitForStarted(5000));
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const QString out = QString::fromLocal8Bit(child.readAll());
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << "the engine crashed:\n"
+                                                        << out.right(3000).toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << out.right(3000).toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("[  PASSED  ] 1 test"))) << out.right(3000).toStdString();
+}
