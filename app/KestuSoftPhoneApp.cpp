@@ -88,6 +88,9 @@ int CKestuSoftPhoneApp::run(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
     // The desktop entry's name, so that the desktop shows the window with its entry's icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.orvanephone.Softphone"));
+    // A steady caret: a blinking one repaints its field twice a second all day long, even the
+    // number field's, which shows none.
+    QApplication::setCursorFlashTime(0);
 
     std::optional<CallLink> link;
     if (!command.link.isEmpty()) {

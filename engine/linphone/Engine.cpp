@@ -2,12 +2,19 @@
 
 #include "engine/linphone/EngineSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopedValueRollback>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 
 #include <mutex>
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 Q_LOGGING_CATEGORY(lcEngine, "orvane.engine", QtWarningMsg)
 
@@ -15,10 +22,13 @@ namespace rtc::lin {
 
 namespace {
 
-constexpr int kIterateMs = 20;
-constexpr int kLevelPollMs = 200;
-// How often the sound server is looked at when nothing else made the engine look.
-constexpr int kSoundServerCheckMs = 1000;
+// The core's clock: quick while a transaction is likely under way (after anything was sent or
+// received), steady during a call, once a second when nothing happens (registration refreshes,
+// and the sound server). Messages that arrive wake the core at once whatever the pace.
+constexpr int kBusyTickMs = 10;
+constexpr int kBusyWindowMs = 1500;
+constexpr int kCallTickMs = 50;
+constexpr int kIdleTickMs = 1000;
 
 // liblinphone may log from its media threads: Qt's logging is thread-safe.
 class LogSink final : public linphone::LoggingServiceListener {
@@ -101,10 +111,16 @@ HRESULT Engine::initialize() {
     factory->setConfigDir(d);
     factory->setDataDir(d);
     factory->setDownloadDir(d);
+    // No mediastreamer plugins: the ones a distribution ships are video displays and codecs this
+    // phone never offers, and loading them (one pulls in a whole second toolkit) costs a tenth of
+    // a second at start and several megabytes.
+    const QString noPlugins = dir + QStringLiteral("/no-plugins");
+    QDir().mkpath(noPlugins);
+    factory->setMspluginsDir(toStd(noPlugins));
 
     auto config = factory->createConfigFromString("");
-    config->setString("storage", "backend", "sqlite3");
-    config->setString("storage", "uri", d + "/engine.db");
+    // No message or conference store: the phone has neither.
+    config->setString("storage", "uri", "null");
     config->setString("storage", "call_logs_db_uri", "null");
     config->setString("storage", "zrtp_secrets_db_uri", "null");
     config->setString("misc", "friends_db_uri", "null");
@@ -154,22 +170,17 @@ HRESULT Engine::initialize() {
         return E_FAIL;
     }
 
-    soundServerSeen_ = soundServer_.current();
+    soundServerSeen_ = soundServer_.current(true);
     speakerVolume_ = dbToVolume(core_->getPlaybackGainDb());
     micVolume_ = core_->micEnabled() ? dbToVolume(core_->getMicGainDb()) : 0;
 
     iterateTimer_ = std::make_unique<QTimer>();
-    QObject::connect(iterateTimer_.get(), &QTimer::timeout, [this] {
-        if (core_)
-            core_->iterate();
-    });
-    iterateTimer_->start(kIterateMs);
+    iterateTimer_->setSingleShot(true);
+    QObject::connect(iterateTimer_.get(), &QTimer::timeout, [this] { iterate(); });
     levelTimer_ = std::make_unique<QTimer>();
     QObject::connect(levelTimer_.get(), &QTimer::timeout, [this] { pollLevels(); });
-    levelTimer_->start(kLevelPollMs);
-    soundServerTimer_ = std::make_unique<QTimer>();
-    QObject::connect(soundServerTimer_.get(), &QTimer::timeout, [this] { followSoundServer(); });
-    soundServerTimer_->start(kSoundServerCheckMs);
+    watchSipSockets();
+    wake();
     retryTimer_ = std::make_unique<QTimer>();
     retryTimer_->setSingleShot(true);
     QObject::connect(retryTimer_.get(), &QTimer::timeout, [this] { retryRegistration(); });
@@ -185,8 +196,8 @@ void Engine::shutdown() {
     // No event may reach a sink while the core goes down.
     sinks_.clear();
     iterateTimer_.reset();
+    sipSockets_.clear();
     levelTimer_.reset();
-    soundServerTimer_.reset();
     dtmfTimer_.reset();
     retryTimer_.reset();
     dtmfQueue_.clear();
@@ -255,6 +266,86 @@ void Engine::raiseRegistrationState(AccountRecord& record, RTC_REGISTRATION_STAT
         return;
     record.last = state;
     raise(RTCE_REGISTRATION_STATE_CHANGE, new RegistrationEvent(state, statusCode));
+}
+
+// ---------------------------------------------------------------- the core's clock
+
+void Engine::iterate() {
+    if (!core_ || iterating_)
+        return;
+    const QScopedValueRollback<bool> inside(iterating_, true);
+    if (calls_.empty()) {
+        // Before a message that may start a ringing tone is read. Once a second, also whether the
+        // server behind an unchanged socket still answers.
+        const bool probe = ++idleTicks_ % 5 == 0 && iterateTimer_->interval() == kIdleTickMs;
+        followSoundServer(probe);
+    }
+    core_->iterate();
+    scheduleIterate();
+}
+
+void Engine::scheduleIterate() {
+    if (!core_)
+        return;
+    int ms = kIdleTickMs;
+    if (!calls_.empty())
+        ms = kCallTickMs;
+    if (QDateTime::currentMSecsSinceEpoch() - lastActivityMs_ < kBusyWindowMs)
+        ms = kBusyTickMs;
+    iterateTimer_->start(ms);
+}
+
+void Engine::wake() {
+    lastActivityMs_ = QDateTime::currentMSecsSinceEpoch();
+    if (!iterateTimer_)
+        return;
+    // What was asked for goes out now, before the window gets to repaint; from inside a
+    // liblinphone notification it waits for the loop.
+    if (iterating_)
+        iterateTimer_->start(0);
+    else
+        iterate();
+}
+
+void Engine::watchSipSockets() {
+    // liblinphone offers no handle on its sockets: find the UDP sockets bound to its SIP port among
+    // the process's descriptors, and wake the core when one has something to read.
+    const auto transports = core_->getTransportsUsed();
+    const int port = transports ? transports->getUdpPort() : 0;
+    if (port <= 0)
+        return;
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds)
+        return;
+    while (const dirent* entry = ::readdir(fds)) {
+        bool ok = false;
+        const int fd = QByteArray(entry->d_name).toInt(&ok);
+        if (!ok || fd == ::dirfd(fds))
+            continue;
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        sockaddr_storage addr = {};
+        socklen_t length = sizeof addr;
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+            continue;
+        int bound = 0;
+        if (addr.ss_family == AF_INET)
+            bound = ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
+        else if (addr.ss_family == AF_INET6)
+            bound = ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port);
+        if (bound != port)
+            continue;
+        auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] {
+            lastActivityMs_ = QDateTime::currentMSecsSinceEpoch();
+            iterate();
+        });
+        sipSockets_.push_back(std::move(notifier));
+    }
+    ::closedir(fds);
+    if (sipSockets_.empty())
+        qCWarning(lcEngine, "no SIP socket found on port %d: the core runs on its clock alone", port);
 }
 
 HRESULT Engine::setListenMode(RTC_LISTEN_MODE mode) {

@@ -1,5 +1,7 @@
-// The engine's working part: one liblinphone Core driven from the UI thread by a 20 ms timer,
-// its callbacks turned into engine events for the advised sinks. The client object
+// The engine's working part: one liblinphone Core driven from the UI thread, its callbacks turned
+// into engine events for the advised sinks. The core is iterated as soon as its SIP socket has
+// something to read or the program asks for something, often while a call or a transaction is
+// under way, and once a second otherwise. The client object
 // (LinphoneClient.cpp) owns it; profiles and sessions hold it weakly.
 #pragma once
 
@@ -16,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+class QSocketNotifier;
 class QTimer;
 class QWidget;
 
@@ -91,15 +94,25 @@ private:
     void sendNextDtmf();
     // Reloads the audio devices once the sound server went away or came back (not under a
     // call's feet: then once the calls are over). False while the devices are those of a server
-    // that is no more.
-    bool followSoundServer();
+    // that is no more. `probe`: also make sure a server whose socket is there answers.
+    bool followSoundServer(bool probe = false);
+
+    // The core's clock.
+    void iterate();
+    void scheduleIterate();
+    // Something is to be sent or has arrived: iterate at once and often for a while.
+    void wake();
+    void watchSipSockets();
 
     EngineOptions options_;
     std::shared_ptr<linphone::Core> core_;
     std::shared_ptr<linphone::CoreListener> listener_;
     std::unique_ptr<QTimer> iterateTimer_;
+    std::vector<std::unique_ptr<QSocketNotifier>> sipSockets_;
+    qint64 lastActivityMs_ = 0;
+    bool iterating_ = false;
+    int idleTicks_ = 0;
     std::unique_ptr<QTimer> levelTimer_;
-    std::unique_ptr<QTimer> soundServerTimer_;
     std::unique_ptr<QTimer> dtmfTimer_;
     // Registering again after a failure that was not a refusal of the credentials.
     std::unique_ptr<QTimer> retryTimer_;

@@ -152,6 +152,7 @@ HRESULT Engine::enableProfile(IRTCProfile* p, long flags) {
         profile->account = account;
     }
     core_->setDefaultAccount(account);
+    wake();
     return S_OK;
 }
 
@@ -185,7 +186,9 @@ HRESULT Engine::disableProfile(IRTCProfile* p) {
     }
     auto params = account->getParams()->clone();
     params->enableRegister(false);
-    return account->setParams(params) == 0 ? S_OK : E_FAIL;
+    const HRESULT hr = account->setParams(params) == 0 ? S_OK : E_FAIL;
+    wake();
+    return hr;
 }
 
 namespace {
@@ -219,6 +222,7 @@ void Engine::retryRegistration() {
     rec->retrying = false;
     setRegisterEnabled(account, true);
     account->refreshRegister();
+    wake();
 }
 
 void Engine::onRegistrationStateChanged(const std::shared_ptr<linphone::Account>& account, int s) {

@@ -84,10 +84,10 @@ void Engine::pollLevels() {
     raise(RTCE_INTENSITY, new IntensityEvent(RTCAD_MICROPHONE, kLevelMin, kLevelMax, recorded));
 }
 
-bool Engine::followSoundServer() {
+bool Engine::followSoundServer(bool probe) {
     if (!core_)
         return false;
-    const long long now = soundServer_.current();
+    const long long now = soundServer_.current(probe);
     if (now == SoundServer::kUnknown || now == soundServerSeen_)
         return true;
     if (!calls_.empty())
@@ -113,7 +113,7 @@ HRESULT Engine::hasSoundDevice(bool* present) {
         return E_POINTER;
     // Any real card counts, as any sound hardware gave the original check its mixer: a sound
     // server whose only devices are outputs (null sinks, say) still counts.
-    followSoundServer();
+    followSoundServer(true);
     // ALSA's "default" is listed whatever is behind it. It counts while a sound server answers:
     // then it leads there (after the server came back it is the way to reach it).
     auto scan = [this] {

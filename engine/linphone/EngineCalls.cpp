@@ -13,6 +13,7 @@ using linphone::Call;
 // One RFC 4733 event lasts about 100 ms plus its end packets; the next digit waits that long
 // so that quick key presses do not cut each other short.
 constexpr int kDtmfSpacingMs = 180;
+constexpr int kLevelPollMs = 200;
 
 bool canSendDtmf(Call::State s) {
     return s == Call::State::StreamsRunning || s == Call::State::Connected || s == Call::State::Updating ||
@@ -75,6 +76,7 @@ HRESULT Engine::placeCall(Session& session, const QString& uri, IRTCParticipant*
         calls_[call.get()] = keep;
     }
     *out = participant.detach();
+    wake();
     return S_OK;
 }
 
@@ -88,23 +90,29 @@ HRESULT Engine::answer(Session& session) {
     auto params = core_->createCallParams(call);
     if (params)
         params->enableVideo(false);
-    return call->acceptWithParams(params) == 0 ? S_OK : E_FAIL;
+    const HRESULT hr = call->acceptWithParams(params) == 0 ? S_OK : E_FAIL;
+    wake();
+    return hr;
 }
 
 HRESULT Engine::terminate(Session& session, RTC_TERMINATE_REASON reason) {
     auto call = session.call;
     if (!call || session.ended)
         return RTC_E_INVALID_SESSION_STATE;
+    HRESULT hr = S_OK;
     if (isIncomingRinging(call->getState())) {
         linphone::Reason why = linphone::Reason::Declined; // 603
         if (reason == RTCTR_BUSY)
             why = linphone::Reason::Busy; // 486
         else if (reason == RTCTR_DND)
             why = linphone::Reason::DoNotDisturb;
-        return call->decline(why) == 0 ? S_OK : E_FAIL;
+        hr = call->decline(why) == 0 ? S_OK : E_FAIL;
+    } else {
+        // A BYE once connected, a CANCEL while the far end rings.
+        hr = call->terminate() == 0 ? S_OK : E_FAIL;
     }
-    // A BYE once connected, a CANCEL while the far end rings.
-    return call->terminate() == 0 ? S_OK : E_FAIL;
+    wake();
+    return hr;
 }
 
 void Engine::onCallStateChanged(const std::shared_ptr<linphone::Call>& call, int s) {
@@ -151,6 +159,9 @@ void Engine::onCallStateChanged(const std::shared_ptr<linphone::Call>& call, int
     case Call::State::Connected:
     case Call::State::StreamsRunning:
         applySpeakerMute(call);
+        // The levels are looked at only while there is sound to look at.
+        if (!levelTimer_->isActive())
+            levelTimer_->start(kLevelPollMs);
         raiseSessionState(*session.get(), RTCSS_CONNECTED, 200);
         break;
     case Call::State::End:
@@ -167,6 +178,7 @@ void Engine::onCallStateChanged(const std::shared_ptr<linphone::Call>& call, int
         session->call.reset();
         if (calls_.empty()) {
             dtmfQueue_.clear();
+            levelTimer_->stop();
             // A change of sound server seen during the call.
             QTimer::singleShot(0, iterateTimer_.get(), [weak = weak_from_this()] {
                 if (auto engine = weak.lock())

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -31,22 +32,22 @@ SoundServer::SoundServer() {
     }
 }
 
-long long SoundServer::current() const {
+long long SoundServer::current(bool probe) const {
     sockaddr_un addr = {};
     if (path_.isEmpty() || static_cast<size_t>(path_.size()) >= sizeof addr.sun_path)
         return kUnknown;
+    struct stat st = {};
+    if (::stat(path_.constData(), &st) != 0 || !S_ISSOCK(st.st_mode))
+        return kNone;
+    const long long id = static_cast<long long>(st.st_ino) + 1;
+    if (!probe)
+        return id;
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path_.constData(), static_cast<size_t>(path_.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return kUnknown;
-    long long server = kNone;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
-        ucred peer = {};
-        socklen_t length = sizeof peer;
-        server =
-            ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0 ? peer.pid : 1;
-    }
+    const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
-    return server;
+    return answers ? id : kNone;
 }

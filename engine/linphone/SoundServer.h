@@ -12,9 +12,11 @@ public:
     SoundServer();
 
     static constexpr long long kUnknown = -1; // not reached through a local socket
-    static constexpr long long kNone = 0;     // nothing answers at the socket
-    // The server now: its process id while one answers (a restarted server has a new one).
-    long long current() const;
+    static constexpr long long kNone = 0;     // no server there
+    // The server now, told apart by its socket: a server makes its socket anew each time it
+    // starts. Cheap (one stat). With `probe`, also connects, to tell a server that died and left
+    // its socket behind from a live one.
+    long long current(bool probe) const;
 
 private:
     QByteArray path_;
