@@ -1,5 +1,7 @@
 #include "lab/HttpsServer.h"
 
+#include "platform/HttpsClient.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -73,6 +75,12 @@ bool HttpsServer::start(const QString& credit, const QString& currency) {
         return false;
     }
     return true;
+}
+
+bool HttpsServer::set(const QString& query) {
+    CurlHttpsClient client(caFile());
+    const HttpsResponse r = client.get(QStringLiteral("https://%1/set?%2").arg(host(), query), 100);
+    return r.outcome == HttpsResponse::Outcome::Ok && r.status == 200;
 }
 
 void HttpsServer::stop() {

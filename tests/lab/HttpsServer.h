@@ -25,6 +25,9 @@ public:
     // Takes balance queries and never answers them (a billing server that hangs); for the next
     // start.
     void setStalling(bool on) { stalling_ = on; }
+    // Changes the answer of later balance queries while running: "credit=..", "currency=..",
+    // "pad=N" (N bytes before the tags), as the stub's /set takes them.
+    bool set(const QString& query);
     void stop();
 
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }

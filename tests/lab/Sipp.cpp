@@ -76,7 +76,7 @@ bool Sipp::start(const SippOptions& o) {
                      QStringLiteral("-d"),
                      QString::number(o.callLengthMs),
                      QStringLiteral("-m"),
-                     QStringLiteral("1"),
+                     QString::number(o.calls),
                      QStringLiteral("-nostdin"),
                      QStringLiteral("-timeout"),
                      QStringLiteral("%1s").arg(o.timeoutSec),

@@ -6,7 +6,7 @@
 //   uac_rejected.xml calls and expects 603 Decline;
 //   uac_cancel.xml  calls and cancels 1.5 s after 180 Ringing;
 //   registrar_refuse.xml answers a registration with the status given as variable "code".
-// One call per run (-m 1); the exit code is 0 when the scenario went through.
+// One call per run unless told otherwise; the exit code is 0 when the scenario went through.
 #pragma once
 
 #include "lab/LabProcess.h"
@@ -29,6 +29,7 @@ struct SippOptions {
     int advertisedMediaPort = 0;
     int callLengthMs = 1000;          // -d: the pause of the UAC scenarios before they hang up
     int timeoutSec = 30;              // SIPp gives up (and fails) after this
+    int calls = 1;                    // -m: the calls SIPp takes or makes before it ends
     QMap<QString, QString> variables; // other "-set name value" the scenario uses
 };
 
