@@ -73,22 +73,22 @@ std::optional<CallLink> ParseCallLink(const QString& link, QString* error) {
 
     // A telephone number: digits (and "*", "#") with an optional leading "+"; the visual
     // separators people write are dropped.
-    static const QRegularExpression written(QStringLiteral("^\\+?[0-9*#\\s().-]+$"));
+    static const QRegularExpression written(QStringLiteral("^\\+?[0-9*#\\s().-]+\\z"));
     if (written.match(number).hasMatch())
         number.remove(QRegularExpression(QStringLiteral("[\\s().-]")));
     // tel: (and callto: without a user part) name a telephone number; an address's user part
     // may also be a name.
     if (!userPart || scheme == QLatin1String("tel")) {
-        static const QRegularExpression phone(QStringLiteral("^\\+?[0-9*#]+$"));
+        static const QRegularExpression phone(QStringLiteral("^\\+?[0-9*#]+\\z"));
         if (!phone.match(number).hasMatch())
             return Refuse(error, noNumber);
     } else {
         // A sip user part is called as it stands, so it may only hold what an address can.
-        static const QRegularExpression user(QStringLiteral("^[A-Za-z0-9+*#._~!$&'()=/-]+$"));
+        static const QRegularExpression user(QStringLiteral("^[A-Za-z0-9+*#._~!$&'()=/-]+\\z"));
         if (!user.match(number).hasMatch())
             return Refuse(error, noNumber);
     }
-    static const QRegularExpression tones(QStringLiteral("^[0-9*#,]*$"));
+    static const QRegularExpression tones(QStringLiteral("^[0-9*#,]*\\z"));
     if (!tones.match(postDial).hasMatch())
         return Refuse(error,
                       QStringLiteral("The digits after the number of the link %1 cannot be sent as tones.")

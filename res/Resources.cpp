@@ -24,7 +24,7 @@ QImage bitmap(int id) {
 QImage namedBitmap(const QString& name) {
     registerImages();
     // Resource names are plain identifiers; anything else cannot name one of ours.
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_]+$"));
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_]+\\z"));
     if (!plain.match(name).hasMatch())
         return {};
     return QImage(QStringLiteral(":/orvane/buttons/%1.png").arg(name.toUpper()));

@@ -17,16 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK_MSG(why.isEmpty(), fuzz::Dump(text));
     // Something to call, short enough for the number field, made of what an address may hold.
-    static const QRegularExpression number(QStringLiteral("^[A-Za-z0-9+*#._~!$&'()=/-]+$"));
+    static const QRegularExpression number(QStringLiteral("^[A-Za-z0-9+*#._~!$&'()=/-]+\\z"));
     FUZZ_CHECK_MSG(number.match(link->number).hasMatch(), fuzz::Dump(text) + u' ' + fuzz::Dump(link->number));
     FUZZ_CHECK(link->number.size() < kMaxCallTextLength);
     // Only tones and pauses after it, and the pauses first.
-    static const QRegularExpression tones(QStringLiteral("^(,[0-9*#,]*)?$"));
+    static const QRegularExpression tones(QStringLiteral("^(,[0-9*#,]*)?\\z"));
     FUZZ_CHECK_MSG(tones.match(link->postDial).hasMatch(),
                    fuzz::Dump(text) + u' ' + fuzz::Dump(link->postDial));
 
     // A telephone number and its digits read back the same from a tel: link.
-    static const QRegularExpression phone(QStringLiteral("^\\+?[0-9*#]+$"));
+    static const QRegularExpression phone(QStringLiteral("^\\+?[0-9*#]+\\z"));
     if (phone.match(link->number).hasMatch()) {
         const auto again = ParseCallLink(QStringLiteral("tel:") + link->number + link->postDial);
         FUZZ_CHECK_MSG(again && again->number == link->number && again->postDial == link->postDial,

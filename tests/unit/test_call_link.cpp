@@ -60,6 +60,7 @@ TEST(CallLinkParsing, NumbersAndPostDialDigitsOfEachKindOfLink) {
         {"callto://+4930123", "+4930123", ""},
         {"callto:bob@example.net", "bob", ""},
         {"  tel:(030) 123.456  ", "030123456", ""},
+        {"tel:4021%0A", "4021", ""}, // a line end between digits is a separator like a space
     };
     for (const auto& g : good) {
         SCOPED_TRACE(g.link);
@@ -72,7 +73,9 @@ TEST(CallLinkParsing, NumbersAndPostDialDigitsOfEachKindOfLink) {
 
     for (const char* bad :
          {"http://example.net/4021", "4021", "mailto:a@b", "sip:example.net", "tel:", "tel:abc",
-          "tel:12;postd=9x", "sip:a b@host", "sip:%3Cscript%3E@host", "callto:"}) {
+          "tel:12;postd=9x", "sip:a b@host", "sip:%3Cscript%3E@host", "callto:",
+          // A line end (which "$" would let through) must never reach the number or the tones.
+          "sip:bob%0A@host", "tel:12;postd=%0A"}) {
         SCOPED_TRACE(bad);
         QString why;
         EXPECT_FALSE(ParseCallLink(QString::fromUtf8(bad), &why));
