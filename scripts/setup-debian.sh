@@ -11,7 +11,7 @@ packages=(
     kamailio sip-tester openssl python3
     pulseaudio pulseaudio-utils libasound2-plugins
     xvfb xauth x11-utils xdotool imagemagick
-    qt6-svg-dev dpkg-dev desktop-file-utils appstream lintian librsvg2-bin man-db
+    qt6-svg-dev dpkg-dev desktop-file-utils appstream lintian librsvg2-bin man-db xdg-utils
     strace
     baresip-core tcpdump python3-xlib
 )
