@@ -21,23 +21,13 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
 
-from lab import LAB, Lab, LabError, Proc, free_port, tail, udp_port_taken, wait_until  # noqa: E402
+from lab import LAB, Lab, LabError, check, failures, Proc, free_port, tail, udp_port_taken, wait_until  # noqa: E402
 from xui import Screen  # noqa: E402
 
 TITLE = "Orvane Softphone"
 LOGIN = (289, 300)
 MAIN = (285, 473)
 RECORD = re.compile(r"^ ?\S*  \d\d:\d\d:\d\d  \d{1,2}/\d{1,2}/\d{4} ?$")
-failures = []
-
-
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
-    return cond
-
-
 def dlu(x, y):
     return (x * 6 + 2) // 4, (y * 13 + 4) // 8
 

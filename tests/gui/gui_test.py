@@ -12,20 +12,13 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
+from lab import check, failures  # noqa: E402
+
 MAIN = (285, 473)
 LOGIN = (289, 300)
 BOOK = LOG = (289, 412)  # the phone book and the call history window share a size
 TITLE = "Orvane Softphone"
-
-failures = []
-
-
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
-    return cond
-
 
 def wait(pred, timeout=20.0, step=0.1):
     end = time.time() + timeout

@@ -21,22 +21,12 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
 
-from lab import LAB, Lab, LabError, Proc, free_port, tail, udp_port_taken, wait_until  # noqa: E402
+from lab import LAB, Lab, LabError, check, failures, Proc, free_port, tail, udp_port_taken, wait_until  # noqa: E402
 from xui import Screen  # noqa: E402
 
 TITLE = "Orvane Softphone"
 LOGIN = (289, 300)
 MAIN = (285, 473)
-failures = []
-
-
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
-    return cond
-
-
 class RtpListener:
     """The far end's media port: records when the phone's voice starts and the RFC 4733 digits
     (payload type 101, as the answering scenario offers), each at its end packet."""

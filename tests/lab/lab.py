@@ -25,6 +25,19 @@ class LabError(RuntimeError):
         self.logs = list(logs)
 
 
+# The test scripts' verdicts: each check prints a line; the failed ones are collected.
+failures = []
+
+
+def check(cond, what, detail=""):
+    print(("ok   " if cond else "FAIL ") + what, flush=True)
+    if not cond:
+        failures.append(what)
+        if detail:
+            print("     " + str(detail).replace("\n", "\n     "), flush=True)
+    return cond
+
+
 def wait_until(pred, timeout, step=0.02):
     end = time.time() + timeout
     while True:

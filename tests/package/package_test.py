@@ -24,6 +24,9 @@ import tempfile
 import time
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
+from lab import check, failures  # noqa: E402
+
 APP_ID = "com.orvanephone.Softphone"
 PROGRAM = "orvane-softphone"
 TITLE = "Orvane Softphone"
@@ -32,18 +35,6 @@ LOGIN = (289, 300)
 SOUNDS = [f"Dtmf-{n}.wav" for n in [*range(10), "star", "pound"]] + ["ring.wav"]
 ICON_SIZES = (48, 128, 256)
 HANDLERS = {"x-scheme-handler/sip", "x-scheme-handler/sips", "x-scheme-handler/tel", "x-scheme-handler/callto"}
-
-failures = []
-
-
-def check(cond, what, detail=""):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
-        if detail:
-            print("     " + str(detail).replace("\n", "\n     "), flush=True)
-    return cond
-
 
 def run(*args, **kw):
     kw.setdefault("capture_output", True)
