@@ -150,7 +150,9 @@ def sound_server_case(lab, screen, run):
     check(phone.alive(), "dial-pad tones with the sound server gone are skipped without a crash")
     caller = sipp(lab, "caller1", "uac_answer.xml", ["-s", "alice", "-d", "1000", "-set", "caller", "5551000",
                                                      "127.0.0.1:%d" % lab.sip_port])
-    time.sleep(2)
+    # Return answers only once the call rings: on a slow machine SIPp's INVITE may take a while.
+    ringing = os.path.join(lab.run, "caller1-messages.log")
+    wait_until(lambda: os.path.exists(ringing) and "SIP/2.0 180" in open(ringing, errors="replace").read(), 15, 0.1)
     check(phone.alive(), "an incoming call rings without a sound server and without a crash")
     screen.focus(phone.main)
     screen.key("Return")  # answers the ringing call
