@@ -13,84 +13,13 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
-from lab import check, failures  # noqa: E402
+from lab import check, failures, wait_until  # noqa: E402
+from xtools import Display  # noqa: E402
 
 MAIN = (285, 473)
 LOGIN = (289, 300)
 BOOK = LOG = (289, 412)  # the phone book and the call history window share a size
 TITLE = "Orvane Softphone"
-
-def wait(pred, timeout=20.0, step=0.1):
-    end = time.time() + timeout
-    while time.time() < end:
-        v = pred()
-        if v:
-            return v
-        time.sleep(step)
-    return pred()
-
-
-class Display:
-    def __init__(self, tmp):
-        for n in range(90, 140):
-            if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
-                break
-        self.name = f":{n}"
-        self.proc = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                     stdout=subprocess.DEVNULL, stderr=open(os.path.join(tmp, "xvfb.log"), "w"))
-        if not wait(lambda: self.windows() is not None, 10):
-            raise SystemExit("Xvfb did not start")
-
-    def run(self, *args):
-        return subprocess.run(list(args), env=dict(os.environ, DISPLAY=self.name), capture_output=True, text=True,
-                              timeout=20)
-
-    def windows(self):
-        """Visible top-level windows of the program's title: [(id, (w, h))]."""
-        try:
-            out = self.run("xwininfo", "-root", "-children")
-        except Exception:
-            return None
-        if out.returncode != 0:
-            return None
-        found = []
-        for line in out.stdout.splitlines():
-            m = re.match(r'\s+(0x[0-9a-f]+) "([^"]*)".*?\s(\d+)x(\d+)\+', line)
-            if m and m.group(2) == TITLE:
-                wid = m.group(1)
-                attrs = self.run("xwininfo", "-id", wid).stdout
-                if "Map State: IsViewable" in attrs:
-                    found.append((wid, (int(m.group(3)), int(m.group(4)))))
-        return found
-
-    def find(self, size=None, other_than=()):
-        for wid, s in self.windows() or []:
-            if (size is None and s not in other_than) or s == size:
-                return wid
-        return None
-
-    def key(self, wid, key):
-        self.run("xdotool", "windowfocus", "--sync", wid)
-        self.run("xdotool", "key", "--clearmodifiers", key)
-
-    def shot(self, path):
-        self.run("import", "-window", "root", path)
-
-    def geometry(self, wid):
-        """(x, y, w, h) of a window on the screen."""
-        out = self.run("xwininfo", "-id", wid).stdout
-        val = lambda key: int(re.search(key + r":\s+(-?\d+)", out).group(1))
-        return val("Absolute upper-left X"), val("Absolute upper-left Y"), val("Width"), val("Height")
-
-    def click(self, wid, x, y):
-        """A left click at (x, y) inside the window."""
-        self.run("xdotool", "mousemove", "--window", wid, str(x), str(y))
-        self.run("xdotool", "click", "1")
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(5)
-
 
 def pixel(path, x, y):
     """The colour of one pixel of a PNG as hex RGB ("1A2B3C"), None when it cannot be read."""
@@ -112,7 +41,7 @@ def check_shaped_window(disp, main_wid, button, name, shots, tmp):
     disp.shot(before)
     bx, by = dlu(*button)
     disp.click(main_wid, bx + 8, by + 8)
-    wid = wait(lambda: disp.find(BOOK), 10)
+    wid = wait_until(lambda: disp.find(BOOK), 10, 0.1)
     if not check(wid is not None, f"the {name} window opens from its button ({BOOK[0]}x{BOOK[1]})"):
         return
     time.sleep(0.5)
@@ -125,7 +54,7 @@ def check_shaped_window(disp, main_wid, button, name, shots, tmp):
     check(pixel(before, x + w // 2, y + h // 2) != pixel(after, x + w // 2, y + h // 2),
           f"the {name} window draws its middle")
     disp.key(wid, "Escape")
-    check(wait(lambda: disp.find(BOOK) is None, 10), f"Escape closes the {name} window")
+    check(wait_until(lambda: disp.find(BOOK) is None, 10, 0.1), f"Escape closes the {name} window")
 
 
 
@@ -134,7 +63,7 @@ def main():
     shots = os.environ.get("ORVANE_SHOTS") or os.path.join(os.path.dirname(os.path.abspath(binary)), "gui-shots")
     os.makedirs(shots, exist_ok=True)
     tmp = tempfile.mkdtemp(prefix="orvane-gui-")
-    disp = Display(tmp)
+    disp = Display(tmp, TITLE)
     procs = []
 
     nopulse = os.path.join(tmp, "client.conf")
@@ -160,12 +89,12 @@ def main():
     try:
         # No sound server: the sound message, then the main window without a login window.
         first = start()
-        box = wait(lambda: disp.find(other_than=(MAIN, LOGIN)))
+        box = wait_until(lambda: disp.find(other_than=(MAIN, LOGIN)), 20, 0.1)
         check(box is not None, "without a sound server a message box is shown first")
         disp.shot(os.path.join(shots, "no-sound-message.png"))
         if box:
             disp.key(box, "Return")
-        main_wid = wait(lambda: disp.find(MAIN))
+        main_wid = wait_until(lambda: disp.find(MAIN), 20, 0.1)
         check(main_wid is not None, f'a {MAIN[0]}x{MAIN[1]} window titled "{TITLE}" opens')
         check(disp.find(LOGIN) is None, "no login window without a sound device")
         disp.shot(os.path.join(shots, "main-window.png"))
@@ -177,7 +106,7 @@ def main():
 
         # A second start shows its message and ends; the first keeps running.
         second = start()
-        box2 = wait(lambda: disp.find(other_than=(MAIN, LOGIN)))
+        box2 = wait_until(lambda: disp.find(other_than=(MAIN, LOGIN)), 20, 0.1)
         check(box2 is not None, "a second start shows a message box")
         disp.shot(os.path.join(shots, "second-instance.png"))
         if box2:
@@ -192,12 +121,12 @@ def main():
         # A crashed instance does not block the next start.
         first.send_signal(signal.SIGKILL)
         first.wait(5)
-        wait(lambda: disp.find(MAIN) is None, 5)
+        wait_until(lambda: disp.find(MAIN) is None, 5, 0.1)
         third = start()
-        box3 = wait(lambda: disp.find(other_than=(MAIN, LOGIN)))
+        box3 = wait_until(lambda: disp.find(other_than=(MAIN, LOGIN)), 20, 0.1)
         if box3:
             disp.key(box3, "Return")
-        check(wait(lambda: disp.find(MAIN)) is not None, "after a crash the next start opens its main window")
+        check(wait_until(lambda: disp.find(MAIN), 20, 0.1) is not None, "after a crash the next start opens its main window")
         check(third.poll() is None, "and keeps running")
         third.terminate()
         third.wait(10)
@@ -212,11 +141,11 @@ def main():
             env=dict(os.environ, XDG_RUNTIME_DIR=os.path.join(tmp, "run")), stdout=subprocess.DEVNULL,
             stderr=open(os.path.join(tmp, "pulse.log"), "w"))
         procs.append(pulse)
-        wait(lambda: os.path.exists(pulse_sock), 10)
+        wait_until(lambda: os.path.exists(pulse_sock), 10, 0.1)
         subprocess.run(["pactl", "-s", "unix:" + pulse_sock, "set-default-source", "micsink.monitor"],
                        capture_output=True)
         fourth = start("unix:" + pulse_sock)
-        login = wait(lambda: disp.find(LOGIN), 30)
+        login = wait_until(lambda: disp.find(LOGIN), 30, 0.1)
         check(login is not None, "with a sound server the login window opens")
         check(disp.find(MAIN) is None, "before the main window")
         disp.shot(os.path.join(shots, "login-window.png"))

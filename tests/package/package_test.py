@@ -25,7 +25,8 @@ import time
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
-from lab import check, failures  # noqa: E402
+from lab import check, failures, wait_until  # noqa: E402
+from xtools import Display  # noqa: E402
 
 APP_ID = "com.orvanephone.Softphone"
 PROGRAM = "orvane-softphone"
@@ -42,15 +43,6 @@ def run(*args, **kw):
     kw.setdefault("timeout", 120)
     return subprocess.run(list(args), **kw)
 
-
-def wait(pred, timeout=20.0, step=0.1):
-    end = time.time() + timeout
-    while time.time() < end:
-        v = pred()
-        if v:
-            return v
-        time.sleep(step)
-    return pred()
 
 
 def expected_tree():
@@ -193,50 +185,6 @@ def check_install(build, source, prefix, tmp):
 
 # ---- 2. the installed program
 
-class Display:
-    def __init__(self, tmp):
-        for n in range(140, 190):
-            if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
-                break
-        self.name = f":{n}"
-        self.proc = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                     stdout=subprocess.DEVNULL, stderr=open(os.path.join(tmp, "xvfb.log"), "w"))
-        if not wait(lambda: self.windows() is not None, 10):
-            raise SystemExit("Xvfb did not start")
-
-    def x(self, *args):
-        return run(*args, env=dict(os.environ, DISPLAY=self.name), timeout=20)
-
-    def windows(self):
-        """Visible top-level windows titled like the program: [(id, (w, h))]."""
-        try:
-            out = self.x("xwininfo", "-root", "-children")
-        except Exception:
-            return None
-        if out.returncode != 0:
-            return None
-        found = []
-        for line in out.stdout.splitlines():
-            m = re.match(r'\s+(0x[0-9a-f]+) "([^"]*)".*?\s(\d+)x(\d+)\+', line)
-            if m and m.group(2) == TITLE and "Map State: IsViewable" in self.x("xwininfo", "-id", m.group(1)).stdout:
-                found.append((m.group(1), (int(m.group(3)), int(m.group(4)))))
-        return found
-
-    def find(self, size=None, other_than=()):
-        for wid, s in self.windows() or []:
-            if (size is None and s not in other_than) or s == size:
-                return wid
-        return None
-
-    def key(self, wid, key):
-        self.x("xdotool", "windowfocus", "--sync", wid)
-        self.x("xdotool", "key", "--clearmodifiers", key)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(5)
-
-
 def traced_child(tracer):
     """The program strace started (strace's only child)."""
     try:
@@ -247,7 +195,7 @@ def traced_child(tracer):
 
 
 def check_program(build, source, prefix, tmp, wmclass):
-    disp = Display(tmp)
+    disp = Display(tmp, TITLE, first=140)
     elsewhere = os.path.join(tmp, "elsewhere")
     os.makedirs(os.path.join(tmp, "run"), mode=0o700)
     os.makedirs(elsewhere)
@@ -265,14 +213,14 @@ def check_program(build, source, prefix, tmp, wmclass):
                               env=env, stdout=log, stderr=subprocess.STDOUT)
     try:
         # No sound server here: the sound card message first, then the main window.
-        box = wait(lambda: disp.find(other_than=(MAIN, LOGIN)), 30)
+        box = wait_until(lambda: disp.find(other_than=(MAIN, LOGIN)), 30, 0.1)
         check(box is not None, "the installed program starts and shows its sound card message")
         if box:
             disp.key(box, "Return")
-        main = wait(lambda: disp.find(MAIN), 20)
+        main = wait_until(lambda: disp.find(MAIN), 20, 0.1)
         check(main is not None, f"the installed program opens its {MAIN[0]}x{MAIN[1]} skinned main window")
         if main:
-            r = disp.x("xprop", "-id", main, "WM_CLASS")
+            r = disp.run("xprop", "-id", main, "WM_CLASS")
             classes = re.findall(r'"([^"]*)"', r.stdout)
             check(wmclass is not None and classes[-1:] == [wmclass],
                   "the desktop entry's StartupWMClass is the window's class", (wmclass, r.stdout.strip()))
