@@ -81,6 +81,8 @@ int CKestuSoftPhoneApp::run(int argc, char** argv) {
     case CommandLine::Action::Run:
         break;
     }
+    // The engine's slow set-up runs while Qt starts and the window is built.
+    PrepareLinphoneClient();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvane-softphone"));

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <future>
 #include <mutex>
 
 #include <dirent.h>
@@ -17,6 +18,10 @@
 #include <sys/socket.h>
 
 Q_LOGGING_CATEGORY(lcEngine, "orvane.engine", QtWarningMsg)
+
+// Exported by mediastreamer (counted: only its first call initialises SRTP) but missing from its
+// installed headers.
+extern "C" int ms_srtp_init(void);
 
 namespace rtc::lin {
 
@@ -58,7 +63,23 @@ void installLogSink() {
     });
 }
 
+// SRTP set up ahead of the first core, when the program asked for it.
+std::shared_future<void>& srtpReady() {
+    static std::shared_future<void> ready;
+    return ready;
+}
+
 } // namespace
+
+void prepareEngine() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        installLogSink();
+        // The reference taken here is kept for the life of the process, so that SRTP is never
+        // torn down and set up again between cores.
+        srtpReady() = std::async(std::launch::async, [] { ms_srtp_init(); }).share();
+    });
+}
 
 class CoreEvents final : public linphone::CoreListener {
 public:
@@ -107,6 +128,8 @@ HRESULT Engine::initialize() {
     options_.dataDir = dir;
     const std::string d = toStd(dir);
 
+    if (srtpReady().valid())
+        srtpReady().wait();
     auto factory = linphone::Factory::get();
     factory->setConfigDir(d);
     factory->setDataDir(d);

@@ -136,4 +136,7 @@ private:
     long long soundServerSeen_ = SoundServer::kUnknown;
 };
 
+// Starts SRTP's set-up on a thread of its own; the first Engine::initialize waits for it.
+void prepareEngine();
+
 } // namespace rtc::lin

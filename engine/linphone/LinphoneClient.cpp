@@ -106,3 +106,7 @@ rtc::HRESULT CreateLinphoneClient(const EngineOptions& options, rtc::IRTCClient*
     (*out)->AddRef();
     return rtc::S_OK;
 }
+
+void PrepareLinphoneClient() {
+    rtc::lin::prepareEngine();
+}

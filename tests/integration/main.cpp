@@ -1,5 +1,7 @@
 // Integration tests run in a QApplication (offscreen unless told otherwise), with XDG folders of
 // their own; the peers they talk to are started by the tests themselves (tests/lab).
+#include "engine/linphone/LinphoneClient.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -12,6 +14,8 @@ int main(int argc, char** argv) {
     qputenv("XDG_RUNTIME_DIR", (home.path() + "/run").toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // As the program does: the engine's one-time set-up starts on a thread before anything else.
+    PrepareLinphoneClient();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
