@@ -6,6 +6,8 @@
 #include "mainwindow/MainView.h"
 #include "platform/MessageBox.h"
 
+#include <QScopeGuard>
+
 void LoginWindowOpen(ILoginForm& form, const LoginSettings& settings) {
     if (const auto password = settings.read(LoginSettings::kPassword))
         form.setText(loginctl::Password, *password);
@@ -18,9 +20,15 @@ void LoginWindowOpen(ILoginForm& form, const LoginSettings& settings) {
 
 bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& main, IMessageBox& box,
                         const QString& defaultServer) {
-    // A store that cannot be written makes every save a silent no-op; the login goes on.
+    // The values are written together, once, on every way out: those taken before a refusal
+    // stay saved. A store that cannot be written makes the save a silent no-op; the login goes on.
+    QList<std::pair<QString, QString>> taken;
+    const auto writeTaken = qScopeGuard([&] {
+        if (!taken.isEmpty())
+            settings.write(taken);
+    });
     const auto save = [&](const QString& name, const QString& value) {
-        settings.write(name, form.isSaveChecked() ? value : QString());
+        taken.append({name, form.isSaveChecked() ? value : QString()});
     };
     const QString blankMessage = QStringLiteral("UserName and Password Must Not be Blank");
 
@@ -55,6 +63,6 @@ bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& ma
     save(LoginSettings::kAccountPassword, accPassword);
     main.setText(ctl::AccPasswordField, accPassword);
 
-    settings.write(LoginSettings::kSave, form.isSaveChecked() ? QStringLiteral("Y") : QStringLiteral("N"));
+    taken.append({LoginSettings::kSave, form.isSaveChecked() ? QStringLiteral("Y") : QStringLiteral("N")});
     return true;
 }

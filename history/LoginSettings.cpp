@@ -49,6 +49,10 @@ std::optional<QString> LoginSettings::read(const QString& name) const {
 }
 
 bool LoginSettings::write(const QString& name, const QString& value) {
+    return write({{name, value}});
+}
+
+bool LoginSettings::write(const QList<std::pair<QString, QString>>& values) {
     const PrivateUmask privateUmask;
     const QString file = fileName();
     const QString dir = QFileInfo(file).absolutePath();
@@ -62,7 +66,8 @@ bool LoginSettings::write(const QString& name, const QString& value) {
     QSettings::Status status;
     {
         QSettings store = Store();
-        store.setValue(name, value);
+        for (const auto& [name, value] : values)
+            store.setValue(name, value);
         store.sync();
         status = store.status();
     }

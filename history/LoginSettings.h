@@ -3,9 +3,11 @@
 // kept private to the user: the file 0600, its folder 0700.
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 class LoginSettings {
 public:
@@ -25,6 +27,8 @@ public:
 
     // Stores the value and writes the file at once. False when the file cannot be written.
     bool write(const QString& name, const QString& value);
+    // Stores several values, in order, with one write of the file.
+    bool write(const QList<std::pair<QString, QString>>& values);
 
     // Whether "Save" holds exactly "Y".
     bool saveChecked() const;
