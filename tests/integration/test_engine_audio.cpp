@@ -264,20 +264,14 @@ TEST(EngineSoundDevice, DISABLED_NoSoundServerMeansNoSoundCard) {
 }
 
 TEST(EngineSoundDevice, WithoutSoundServerThereIsNoSoundCard) {
-    QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("ORVANE_LAB_NO_SOUND"), QStringLiteral("1"));
     env.remove(QStringLiteral("PULSE_SERVER"));
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_also_run_disabled_tests"),
-                 QStringLiteral("--gtest_filter=EngineSoundDevice.DISABLED_NoSoundServerMeansNoSoundCard")});
-    ASSERT_TRUE(child.waitForStarted(5000));
-    ASSERT_TRUE(child.waitForFinished(30000));
-    const QString out = QString::fromLocal8Bit(child.readAll());
-    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
-    EXPECT_TRUE(out.contains(QStringLiteral("[  PASSED  ] 1 test"))) << out.toStdString();
+    const auto child = enginetest::runDisabledTestInChild(
+        QStringLiteral("EngineSoundDevice.DISABLED_NoSoundServerMeansNoSoundCard"), env, 30000);
+    ASSERT_TRUE(child.finished) << child.output.toStdString();
+    EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+    EXPECT_TRUE(child.passed) << child.output.toStdString();
 }
 
 // The tuning dialog, driven the way a user would: look, choose, confirm or cancel.

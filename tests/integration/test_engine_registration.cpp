@@ -236,12 +236,8 @@ protected:
     }
     // SIPp on `port` refusing the registration with `code`, then gone.
     void refuse(lab::Sipp& sipp, int sipPort, int code) {
-        lab::SippOptions o;
-        o.scenario = QStringLiteral("registrar_refuse.xml");
-        o.localPort = sipPort;
-        o.timeoutSec = 20;
-        o.variables[QStringLiteral("code")] = QString::number(code);
-        ASSERT_TRUE(sipp.start(o) && sipp.waitUntilReady()) << sipp.errors().toStdString();
+        ASSERT_TRUE(sipp.start(lab::SippOptions::refusingRegistrar(sipPort, code)) && sipp.waitUntilReady())
+            << sipp.errors().toStdString();
     }
     const QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port); }
 

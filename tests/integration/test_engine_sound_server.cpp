@@ -158,19 +158,12 @@ TEST(EngineSoundServer, DISABLED_GoneAndBackInOneProcess) {
 }
 
 TEST(EngineSoundServer, GoneAndBack) {
-    QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("PULSE_SERVER"));
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_also_run_disabled_tests"),
-                 QStringLiteral("--gtest_filter=EngineSoundServer.DISABLED_GoneAndBackInOneProcess")});
-    ASSERT_TRUE(child.waitForStarted(5000));
-    ASSERT_TRUE(child.waitForFinished(120000));
-    const QString out = QString::fromLocal8Bit(child.readAll());
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << "the engine crashed:\n"
-                                                        << out.right(3000).toStdString();
-    EXPECT_EQ(child.exitCode(), 0) << out.right(3000).toStdString();
-    EXPECT_TRUE(out.contains(QStringLiteral("[  PASSED  ] 1 test"))) << out.right(3000).toStdString();
+    const auto child = enginetest::runDisabledTestInChild(
+        QStringLiteral("EngineSoundServer.DISABLED_GoneAndBackInOneProcess"), env, 120000);
+    ASSERT_TRUE(child.finished) << child.output.right(3000).toStdString();
+    EXPECT_FALSE(child.crashed) << "the engine crashed:\n" << child.output.right(3000).toStdString();
+    EXPECT_EQ(child.exitCode, 0) << child.output.right(3000).toStdString();
+    EXPECT_TRUE(child.passed) << child.output.right(3000).toStdString();
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QNetworkDatagram>
 
 #include <algorithm>
@@ -321,6 +322,23 @@ double SpeakerRecorder::takeLevelDb() {
     }
     const double rms = n ? std::sqrt(sum / n) : 0.0;
     return rms > 0 ? std::max(-120.0, 20.0 * std::log10(rms / 32768.0)) : -120.0;
+}
+
+ChildRun runDisabledTestInChild(const QString& test, const QProcessEnvironment& env, int timeoutMs) {
+    ChildRun run;
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_also_run_disabled_tests"),
+                                                          QStringLiteral("--gtest_filter=") + test});
+    if (!child.waitForStarted(5000))
+        return run;
+    run.finished = child.waitForFinished(timeoutMs);
+    run.output = QString::fromLocal8Bit(child.readAll());
+    run.crashed = child.exitStatus() != QProcess::NormalExit;
+    run.exitCode = child.exitCode();
+    run.passed = run.output.contains(QStringLiteral("[  PASSED  ] 1 test"));
+    return run;
 }
 
 } // namespace enginetest

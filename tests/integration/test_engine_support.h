@@ -144,4 +144,15 @@ private:
 // Counts the occurrences of `value` in `list`.
 int countOf(const std::vector<int>& list, int value);
 
+// A disabled test of this program run alone in a child process with `env`, for what could crash
+// the engine or needs a process environment of its own.
+struct ChildRun {
+    bool finished = false; // ended within the time given
+    bool crashed = false;  // ended by a signal
+    int exitCode = -1;
+    bool passed = false; // gtest reported the one test passed
+    QString output;
+};
+ChildRun runDisabledTestInChild(const QString& test, const QProcessEnvironment& env, int timeoutMs);
+
 } // namespace enginetest

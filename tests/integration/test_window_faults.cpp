@@ -80,12 +80,8 @@ protected:
         return registrar.start(answerer ? answerer : uasPort, lab::Kamailio::defaultAccounts(), port);
     }
     void refuse(lab::Sipp& sipp, int port, int code) {
-        lab::SippOptions o;
-        o.scenario = QStringLiteral("registrar_refuse.xml");
-        o.localPort = port;
-        o.timeoutSec = 20;
-        o.variables[QStringLiteral("code")] = QString::number(code);
-        ASSERT_TRUE(sipp.start(o) && sipp.waitUntilReady()) << sipp.errors().toStdString();
+        ASSERT_TRUE(sipp.start(lab::SippOptions::refusingRegistrar(port, code)) && sipp.waitUntilReady())
+            << sipp.errors().toStdString();
     }
     // The window, logging in to the registrar on `port`.
     void useRegistrar(int port) {

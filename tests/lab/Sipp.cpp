@@ -123,4 +123,13 @@ QString Sipp::errors() const {
     return text + QStringLiteral("==== output\n") + output();
 }
 
+SippOptions SippOptions::refusingRegistrar(int port, int code) {
+    SippOptions o;
+    o.scenario = QStringLiteral("registrar_refuse.xml");
+    o.localPort = port;
+    o.timeoutSec = 20;
+    o.variables[QStringLiteral("code")] = QString::number(code);
+    return o;
+}
+
 } // namespace lab

@@ -31,6 +31,9 @@ struct SippOptions {
     int timeoutSec = 30;              // SIPp gives up (and fails) after this
     int calls = 1;                    // -m: the calls SIPp takes or makes before it ends
     QMap<QString, QString> variables; // other "-set name value" the scenario uses
+
+    // A registrar on `port` that answers one REGISTER with `code`, then ends.
+    static SippOptions refusingRegistrar(int port, int code);
 };
 
 class Sipp {
