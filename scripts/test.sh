@@ -14,8 +14,8 @@ step "setup"
 
 step "build"
 "$top/scripts/build.sh" "$top/build"
-step "unit, GUI and package tests"
-(cd "$top/build" && ctest --output-on-failure --timeout 900 -L "unit|gui|package")
+step "unit, GUI, package and memory tests"
+(cd "$top/build" && ctest --output-on-failure --timeout 900 -L "unit|gui|package|memory")
 
 step "sanitizer build (ASan + UBSan, with the engine)"
 # -O1: the integration tests run calls with real audio, which an unoptimised build is too slow

@@ -301,5 +301,10 @@ TEST_F(WindowFaultTest, AHundredCallsInARowKeepTheMemoryFlat) {
     RecordProperty("rss_after_10_calls_kib", int(after10));
     RecordProperty("rss_after_100_calls_kib", int(after100));
     std::printf("resident memory after 10 calls %lld KiB, after 100 calls %lld KiB\n", after10, after100);
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(after100 - after10, 8 * 1024) << "more than 8 MiB more after 90 more calls";
+#else
+    // AddressSanitizer holds freed memory back (its quarantine), so the resident size grows
+    // whatever the program does: the bound is checked in the plain build.
+#endif
 }
