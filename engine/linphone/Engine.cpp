@@ -301,7 +301,12 @@ void Engine::iterate() {
         // Before a message that may start a ringing tone is read. Once a second, also whether the
         // server behind an unchanged socket still answers.
         const bool probe = ++idleTicks_ % 5 == 0 && iterateTimer_->interval() == kIdleTickMs;
-        followSoundServer(probe);
+        if (!followSoundServer(probe)) {
+            // The sound server is on its way out: nothing may ring on it until the devices were
+            // reloaded, which takes a moment more.
+            iterateTimer_->start(kCallTickMs);
+            return;
+        }
     }
     core_->iterate();
     scheduleIterate();

@@ -92,6 +92,8 @@ bool Engine::followSoundServer(bool probe) {
         return true;
     if (!calls_.empty())
         return false; // the devices stay as they are under a call; looked at again after it
+    if (now == SoundServer::kLeaving)
+        return false; // reloaded once the old server has let go of us: reloading now could hang
     qCWarning(lcEngine, "the sound server %s: reloading the audio devices",
               now == SoundServer::kNone ? "went away" : "is (back) up");
     soundServerSeen_ = now;
@@ -113,7 +115,7 @@ HRESULT Engine::hasSoundDevice(bool* present) {
         return E_POINTER;
     // Any real card counts, as any sound hardware gave the original check its mixer: a sound
     // server whose only devices are outputs (null sinks, say) still counts.
-    followSoundServer(true);
+    const bool current = followSoundServer(true);
     // ALSA's "default" is listed whatever is behind it. It counts while a sound server answers:
     // then it leads there (after the server came back it is the way to reach it).
     auto scan = [this] {
@@ -127,7 +129,7 @@ HRESULT Engine::hasSoundDevice(bool* present) {
         return false;
     };
     *present = scan();
-    if (!*present) {
+    if (!*present && current) {
         // A card plugged in (or a sound server started) since the core started.
         core_->reloadSoundDevices();
         *present = scan();

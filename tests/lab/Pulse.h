@@ -36,6 +36,8 @@ public:
     void stop();
     bool running() const { return server_.running(); }
     QString serverAddress() const { return QStringLiteral("unix:") + socket_; }
+    QString socketPath() const { return socket_; }
+    qint64 pid() const { return server_.pid(); }
 
 private:
     bool microphoneDelivers(int timeoutMs);
