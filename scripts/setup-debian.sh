@@ -12,7 +12,7 @@ packages=(
     pulseaudio pulseaudio-utils libasound2-plugins
     xvfb xauth x11-utils xdotool imagemagick
     qt6-svg-dev dpkg-dev desktop-file-utils appstream lintian librsvg2-bin man-db xdg-utils
-    strace
+    strace gdb
     baresip-core tcpdump python3-xlib
 )
 

@@ -21,7 +21,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
 
-from lab import LAB, Lab, LabError, check, failures, Proc, free_port, tail, udp_port_taken, wait_until  # noqa: E402
+from lab import (LAB, Lab, LabError, check, failures, Proc, free_port, stacks, tail, udp_port_taken,  # noqa: E402
+                 wait_until)
 from xui import Screen  # noqa: E402
 
 TITLE = "Orvane Softphone"
@@ -175,6 +176,8 @@ def sound_server_case(lab, screen, run):
     check(phone.alive() and heard > -40, f"tones play again once the server is back ({heard:.0f} dBFS)")
     check(call_connects(lab, phone, "4023"), "and a call connects")
     check(phone.alive(), "the phone is still running")
+    if failures and phone.alive():
+        print(f"--- the phone's threads\n{stacks(phone.proc.pid)}")
     phone.proc.stop()
 
 

@@ -8,6 +8,7 @@ stop by PID whatever is left if this program itself is killed."""
 
 import os
 import select
+import shutil
 import signal
 import socket
 import subprocess
@@ -98,6 +99,18 @@ def tail(path, lines=25):
             return "".join(f.readlines()[-lines:])
     except OSError:
         return "(no log)"
+
+
+def stacks(pid):
+    """Every thread's stack of a running process (gdb), to see where a hung program waits."""
+    if not shutil.which("gdb"):
+        return "(gdb is not installed)"
+    try:
+        out = subprocess.run(["gdb", "-p", str(pid), "-batch", "-ex", "thread apply all bt 25"],
+                             capture_output=True, text=True, timeout=60).stdout
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return "(gdb failed: %s)" % e
+    return "\n".join(line for line in out.splitlines() if line.startswith(("Thread", "#")))
 
 
 class Proc:
