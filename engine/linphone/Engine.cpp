@@ -1,6 +1,7 @@
 #include "engine/linphone/Engine.h"
 
 #include "engine/linphone/EngineSupport.h"
+#include "engine/linphone/PulseGuard.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -75,6 +76,8 @@ void prepareEngine() {
     static std::once_flag once;
     std::call_once(once, [] {
         installLogSink();
+        if (!pulseguard::active())
+            qCWarning(lcEngine, "the guard over the PulseAudio driver's streams is not linked in");
         // The reference taken here is kept for the life of the process, so that SRTP is never
         // torn down and set up again between cores.
         srtpReady() = std::async(std::launch::async, [] { ms_srtp_init(); }).share();

@@ -142,6 +142,9 @@ def loudest_db(data):
 def sound_server_case(lab, screen, run):
     phone = Phone(lab, screen, os.path.join(run, "sound"), "phone-sound")
     check(call_connects(lab, phone, "4021"), "a call connects with the sound server")
+    with open(phone.proc.log, errors="replace") as f:
+        check("guard over the PulseAudio driver" not in f.read(),
+              "the program takes the PulseAudio driver's streams under its lock (its guard is linked in)")
 
     # The server goes away.
     lab.pulse.stop()

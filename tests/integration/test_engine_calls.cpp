@@ -2,6 +2,7 @@
 // RFC 4733 DTMF checked on the wire) or keeps ringing until the engine cancels.
 #include "integration/test_engine_support.h"
 
+#include "engine/linphone/PulseGuard.h"
 #include "lab/Kamailio.h"
 #include "lab/Sipp.h"
 
@@ -68,6 +69,7 @@ TEST_F(EngineOutgoingCall, AnsweredCallCarriesDtmfAndEndsOnceWhenHungUp) {
     ASSERT_TRUE(rtp.bind());
     ASSERT_TRUE(startPeer(QStringLiteral("uas_answer.xml"), rtp.port()));
 
+    const long long guardedBefore = pulseguard::guardedUnrefs();
     auto session = newSession();
     ComPtr<rtc::IRTCParticipant> participant;
     ASSERT_EQ(session->AddParticipant(number(QStringLiteral("5551234")), QString(), participant.put()),
@@ -116,6 +118,10 @@ TEST_F(EngineOutgoingCall, AnsweredCallCarriesDtmfAndEndsOnceWhenHungUp) {
     EXPECT_EQ(engine.sink().sessionStates(session.get()),
               (std::vector<int>{rtc::RTCSS_INPROGRESS, rtc::RTCSS_CONNECTED, rtc::RTCSS_DISCONNECTED}));
     EXPECT_EQ(peer.waitForExit(5000), 0) << "the peer did not see the BYE\n" << peer.errors().toStdString();
+    // The PulseAudio driver let go of the call's streams under its main loop's lock: without it,
+    // a corrupted libpulse queue aborts the program sooner or later.
+    EXPECT_TRUE(pulseguard::active());
+    EXPECT_GE(pulseguard::guardedUnrefs() - guardedBefore, 2) << "the microphone's and the speaker's streams";
 
     // With the call gone, neither tones nor hanging up have anything to act on.
     EXPECT_TRUE(rtc::Failed(engine.client()->SendDTMF(rtc::RTC_DTMF_0)));
