@@ -1,11 +1,12 @@
 #!/bin/bash
 # The Debian package on a clean Debian 12: a minimal system made with debootstrap, the package
-# installed into it by apt (dependencies and recommendations from the archive), then the fault
-# script's session run against the program installed there, started by its desktop entry's
-# command: login, calls through kamailio and SIPp, the sound server stopped and started again,
-# kill -9 after calls. The lab's peers run outside; the clean system shares /tmp and the loopback
-# with them. Needs root and the Debian archive, and takes a few minutes: not part of the test
-# command.
+# installed into it by apt (dependencies and recommendations from the archive), then, against
+# the program installed there and started by its desktop entry's command, the fault script's
+# session (login, calls through kamailio and SIPp, the sound server stopped and started again,
+# kill -9 after calls) and the link script's (xdg-open hands a tel: link to the running
+# program, which calls it and sends its post-dial digits). The lab's peers run outside; the
+# clean system shares /tmp and the loopback with them. Needs root and the Debian archive, and
+# takes a few minutes: not part of the test command.
 #
 #     bash tests/package/clean_install.sh [build folder]
 set -euo pipefail
@@ -51,3 +52,5 @@ echo "== the fault session against '$command' from $(basename "$entry")"
 printf '#!/bin/sh\nexec chroot %s %s "$@"\n' "$root" "$command" >"$launcher"
 chmod +x "$launcher"
 /usr/bin/python3 "$here/../gui/fault_test.py" "$launcher"
+echo "== links: xdg-open hands a tel: link to the running program"
+/usr/bin/python3 "$here/../gui/link_test.py" "$launcher"
