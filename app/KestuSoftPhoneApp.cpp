@@ -3,13 +3,13 @@
 #include "app/CommandLine.h"
 #include "app/InstanceChannel.h"
 #include "calls/CallLink.h"
-#include "engine/linphone/LinphoneClient.h"
 #include "mainwindow/KestuSoftPhoneDlg.h"
 #include "platform/AppConfig.h"
 #include "platform/Clock.h"
 #include "platform/HttpsClient.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
+#include "rtc/linphone/LinphoneClient.h"
 
 #include <QApplication>
 #include <QLockFile>

@@ -2,8 +2,8 @@
 
 #include "calls/DialPad.h"
 #include "calls/Pickup.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 
 #include <QRegularExpression>
 #include <QUrl>

@@ -2,8 +2,8 @@
 
 #include "calls/Pickup.h"
 #include "engine/Registration.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 
 #include <array>
 

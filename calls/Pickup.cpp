@@ -1,7 +1,8 @@
 #include "calls/Pickup.h"
 
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "history/CallRecords.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 
 #include <limits>
 

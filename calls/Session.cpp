@@ -2,8 +2,9 @@
 
 #include "calls/CallLink.h"
 #include "engine/BalanceQuery.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "history/CallRecords.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 
 using namespace rtc;
 

@@ -2,7 +2,7 @@
 // (ringback, flashing, call duration).
 #pragma once
 
-#include "engine/Rtc.h"
+#include "rtc/Rtc.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #include "engine/BalanceQuery.h"
 
 #include "engine/Balance.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 
 #include <memory>
 

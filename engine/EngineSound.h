@@ -1,8 +1,8 @@
 // The phone's sounds, played by the engine, which owns the audio devices.
 #pragma once
 
-#include "engine/ComPtr.h"
 #include "platform/SoundPlayer.h"
+#include "rtc/ComPtr.h"
 
 #include <QString>
 

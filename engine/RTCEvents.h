@@ -3,7 +3,7 @@
 // every event is handled later from the window's queue, in the order the engine raised them.
 #pragma once
 
-#include "engine/ComPtr.h"
+#include "rtc/ComPtr.h"
 
 #include <QEvent>
 #include <QPointer>

@@ -3,8 +3,8 @@
 #include "calls/CallLink.h"
 #include "calls/Session.h"
 #include "engine/BalanceQuery.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 
 using namespace rtc;
 

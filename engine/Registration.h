@@ -2,7 +2,7 @@
 // logging off, and how registration states show in the main window.
 #pragma once
 
-#include "engine/Rtc.h"
+#include "rtc/Rtc.h"
 
 #include <QString>
 

@@ -3,8 +3,8 @@
 #include "calls/Session.h"
 #include "engine/RTCEvents.h"
 #include "engine/Registration.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 
 #include <cstdio>
 #include <new>

@@ -1,7 +1,7 @@
 // Starting the engine and delivering its events to the handlers of the main window.
 #pragma once
 
-#include "engine/ComPtr.h"
+#include "rtc/ComPtr.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "history/CallLog.h"
 
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 
 #include <QKeyEvent>
 #include <QLabel>

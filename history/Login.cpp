@@ -1,6 +1,6 @@
 #include "history/Login.h"
 
-#include "mainwindow/MainView.h"
+#include "phone/MainView.h"
 #include "platform/MessageBox.h"
 #include "skin/Fonts.h"
 

@@ -2,8 +2,8 @@
 
 #include "history/CallRecords.h"
 #include "history/LoginSettings.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/MainView.h"
+#include "phone/ControlIds.h"
+#include "phone/MainView.h"
 #include "platform/MessageBox.h"
 
 #include <QScopeGuard>

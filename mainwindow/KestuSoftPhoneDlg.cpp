@@ -10,10 +10,10 @@
 #include "history/Login.h"
 #include "history/PhoneBookDlg.h"
 #include "mainwindow/AboutDlg.h"
-#include "mainwindow/ControlIds.h"
 #include "mainwindow/MainCommands.h"
 #include "mainwindow/MainInit.h"
 #include "mainwindow/MainTemplate.h"
+#include "phone/ControlIds.h"
 #include "res/Resources.h"
 #include "skin/BitmapSlider.h"
 #include "skin/Fonts.h"
@@ -49,10 +49,10 @@ CKestuSoftPhoneDlg::CKestuSoftPhoneDlg(MainWindowServices services, QWidget* par
       ownWorker_(services_.worker ? nullptr : std::make_unique<ThreadWorker>([https = services_.https] {
           https->cancel();
       })),
+      history_(services_.historyDir),
       phone_(*this, services_.box ? *services_.box : *ownBox_,
              services_.sound ? *services_.sound : *ownSound_, *services_.clock, *services_.https,
-             services_.worker ? *services_.worker : *ownWorker_, CallHistory(services_.historyDir),
-             services_.config) {
+             services_.worker ? *services_.worker : *ownWorker_, history_, services_.config) {
     if (auto* engineSound = dynamic_cast<EngineSoundPlayer*>(ownSound_.get()))
         engineSound->setClientSlot(&phone_.st.client);
     setObjectName(QStringLiteral("mainWindow"));

@@ -4,8 +4,9 @@
 #pragma once
 
 #include "engine/RtcApp.h"
-#include "mainwindow/MainView.h"
-#include "mainwindow/Phone.h"
+#include "history/CallRecords.h"
+#include "mainwindow/MainInit.h"
+#include "phone/Phone.h"
 #include "skin/SkinnedDialog.h"
 
 #include <QMap>
@@ -108,6 +109,7 @@ private:
     // Declared before the phone, so that it ends after it: a job in flight uses the phone's
     // services.
     std::unique_ptr<IWorker> ownWorker_;
+    CallHistory history_;
     Phone phone_;
     QMap<int, QTimer*> timers_;
     CLogin* login_ = nullptr;

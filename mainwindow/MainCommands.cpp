@@ -4,8 +4,8 @@
 #include "calls/Pickup.h"
 #include "calls/Session.h"
 #include "engine/Registration.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 #include "skin/Volume.h"
 
 using namespace rtc;

@@ -1,6 +1,6 @@
-// The main window's commands: every click routed to its part, and the commands that are not a
-// part of their own (closing, minimising, the audio wizard, the volume sliders, the phone book,
-// call history and login windows, the web links).
+// The main window's commands: every click routed to the logic that handles it (calls, dial pad,
+// registration), and the commands the window handles itself (closing, minimising, the audio
+// wizard, the volume sliders, the phone book, call history and login windows, the web links).
 #pragma once
 
 class QString;

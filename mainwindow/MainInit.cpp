@@ -1,8 +1,8 @@
 #include "mainwindow/MainInit.h"
 
 #include "engine/Registration.h"
-#include "mainwindow/ControlIds.h"
-#include "mainwindow/Phone.h"
+#include "phone/ControlIds.h"
+#include "phone/Phone.h"
 #include "skin/Volume.h"
 
 using namespace rtc;

@@ -3,14 +3,32 @@
 #pragma once
 
 #include "engine/RtcApp.h"
+#include "phone/MainView.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
 
 struct Phone;
-class IMainInitView;
 class QObject;
+
+// The steps of the window's initialisation that are the window's own business; the logic calls
+// them in their order.
+class IMainInitView : public IMainView {
+public:
+    virtual void setupTooltips() = 0;
+    virtual void addAboutMenuEntry() = 0;
+    virtual void setIcons() = 0;
+    virtual void loadButtonImages(const QList<int>& order) = 0;
+    virtual void setNumberFieldColours() = 0;
+    virtual void setNumberFieldFont() = 0;
+    virtual void setupSliders() = 0;
+    virtual void createLoginWindow() = 0;
+    virtual void setLabelFonts() = 0;
+    // Runs the login window modally: 1 OK, 2 Cancel.
+    virtual int runLoginWindow() = 0;
+    virtual void destroyLoginWindow() = 0;
+};
 
 // The bitmap buttons in the order their images are loaded.
 const QList<int>& ButtonImageOrder();

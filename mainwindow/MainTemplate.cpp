@@ -1,6 +1,6 @@
 #include "mainwindow/MainTemplate.h"
 
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 namespace {
 using K = ControlKind;

@@ -2,8 +2,8 @@
 // and the test raises events through the sink the phone registered.
 #pragma once
 
-#include "engine/ComPtr.h"
-#include "engine/RtcObject.h"
+#include "rtc/ComPtr.h"
+#include "rtc/RtcObject.h"
 
 #include <QStringList>
 

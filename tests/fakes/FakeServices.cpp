@@ -6,8 +6,8 @@
 namespace fake {
 
 TestPhone::TestPhone()
-    : phone(view, box, sound, clock, https, worker, CallHistory(dir.path() + QStringLiteral("/history")),
-            AppConfig()) {
+    : historyFiles(dir.path() + QStringLiteral("/history")),
+      phone(view, box, sound, clock, https, worker, historyFiles, AppConfig()) {
     view.onFocus = [this](int id) { OnFieldFocus(phone, id); };
 }
 

@@ -4,7 +4,9 @@
 
 #include "engine/RtcApp.h"
 #include "fakes/FakeEngine.h"
-#include "mainwindow/Phone.h"
+#include "history/CallRecords.h"
+#include "mainwindow/MainInit.h"
+#include "phone/Phone.h"
 
 #include <QMap>
 #include <QSet>
@@ -196,6 +198,7 @@ struct TestPhone {
     Clock clock;
     Https https;
     InlineWorker worker;
+    CallHistory historyFiles;
     Phone phone;
     rtc::ComPtr<FakeClient> client;
 };

@@ -2,7 +2,7 @@
 #include "FuzzSupport.h"
 
 #include "engine/Registration.h"
-#include "engine/linphone/ProvisioningProfile.h"
+#include "rtc/linphone/ProvisioningProfile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

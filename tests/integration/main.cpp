@@ -1,6 +1,6 @@
 // Integration tests run in a QApplication (offscreen unless told otherwise), with XDG folders of
 // their own; the peers they talk to are started by the tests themselves (tests/lab).
-#include "engine/linphone/LinphoneClient.h"
+#include "rtc/linphone/LinphoneClient.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -2,9 +2,9 @@
 // RFC 4733 DTMF checked on the wire) or keeps ringing until the engine cancels.
 #include "integration/test_engine_support.h"
 
-#include "engine/linphone/PulseGuard.h"
 #include "lab/Kamailio.h"
 #include "lab/Sipp.h"
+#include "rtc/linphone/PulseGuard.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 
 #include "engine/Registration.h"
 
-#include "engine/linphone/LinphoneClient.h"
 #include "lab/Kamailio.h"
 #include "lab/Sipp.h"
+#include "rtc/linphone/LinphoneClient.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 
 #include "engine/Registration.h"
 
-#include "engine/linphone/LinphoneClient.h"
 #include "lab/LabProcess.h"
 #include "lab/Pulse.h"
+#include "rtc/linphone/LinphoneClient.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // client started the way the program starts it, reached only through the engine interface.
 #pragma once
 
-#include "engine/ComPtr.h"
-#include "engine/Rtc.h"
-#include "engine/RtcObject.h"
+#include "rtc/ComPtr.h"
+#include "rtc/Rtc.h"
+#include "rtc/RtcObject.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>

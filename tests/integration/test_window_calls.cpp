@@ -8,7 +8,7 @@
 #include "history/CallLog.h"
 #include "history/PhoneBookDlg.h"
 #include "integration/test_engine_support.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,10 +4,10 @@
 #include "integration/window_lab.h"
 
 #include "engine/RTCEvents.h"
-#include "engine/linphone/LinphoneClient.h"
 #include "fakes/Modal.h"
 #include "lab/Pulse.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
+#include "rtc/linphone/LinphoneClient.h"
 
 #include <QCoreApplication>
 #include <QProcess>

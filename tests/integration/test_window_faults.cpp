@@ -10,7 +10,7 @@
 #include "lab/Kamailio.h"
 #include "lab/LabProcess.h"
 #include "lab/Sipp.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <QDir>
 #include <QFile>

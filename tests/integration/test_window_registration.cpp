@@ -3,7 +3,7 @@
 #include "integration/window_lab.h"
 #include "lab/Sipp.h"
 
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 #include "integration/window_lab.h"
 
-#include "engine/linphone/LinphoneClient.h"
 #include "fakes/Modal.h"
 #include "lab/Pulse.h"
 #include "platform/Paths.h"
+#include "rtc/linphone/LinphoneClient.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>

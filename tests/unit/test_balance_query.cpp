@@ -1,7 +1,7 @@
 // The balance query as the window runs it: the request it makes and what each outcome shows.
 #include "engine/BalanceQuery.h"
 #include "fakes/FakeServices.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <gtest/gtest.h>
 

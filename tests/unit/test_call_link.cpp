@@ -5,7 +5,7 @@
 #include "calls/CallLink.h"
 #include "calls/Session.h"
 #include "fakes/FakeServices.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "fakes/FakeServices.h"
 #include "fakes/Modal.h"
 #include "history/CallLog.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <QListWidget>
 #include <QTest>

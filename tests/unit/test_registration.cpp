@@ -2,7 +2,7 @@
 // registration states show in the main window.
 #include "engine/Registration.h"
 #include "fakes/FakeServices.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <QXmlStreamReader>
 

@@ -3,7 +3,7 @@
 #include "calls/Pickup.h"
 #include "calls/Session.h"
 #include "fakes/FakeServices.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <gtest/gtest.h>
 

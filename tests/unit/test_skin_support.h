@@ -61,4 +61,24 @@ private:
     QColor colour_;
 };
 
+inline const QColor kBackdrop(0, 128, 0);
+inline const QColor kUp(200, 30, 30);
+inline const QColor kDown(30, 30, 200);
+
+// A round-ish button picture: key colour in the corners.
+inline QImage buttonPicture(QSize size, QColor face) {
+    QImage img = skintest::keyedPicture(size, {2, 2, size.width() - 4, size.height() - 4}, face);
+    return img;
+}
+
+// Counts pixels inside `area` where two pictures differ.
+inline int differences(const QImage& a, const QImage& b, const QRect& area) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                ++n;
+    return n;
+}
+
 } // namespace skintest

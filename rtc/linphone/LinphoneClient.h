@@ -1,7 +1,7 @@
 // The engine client over liblinphone.
 #pragma once
 
-#include "engine/Rtc.h"
+#include "rtc/Rtc.h"
 
 #include <QString>
 

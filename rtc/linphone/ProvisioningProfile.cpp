@@ -1,4 +1,4 @@
-#include "engine/linphone/ProvisioningProfile.h"
+#include "rtc/linphone/ProvisioningProfile.h"
 
 #include <QXmlStreamReader>
 

@@ -48,21 +48,3 @@ public:
     virtual QString runCallLog() = 0;
     virtual int runAccountLogin() = 0;
 };
-
-// The steps of the window's initialisation that are the window's own business; the logic calls
-// them in their order.
-class IMainInitView : public IMainView {
-public:
-    virtual void setupTooltips() = 0;
-    virtual void addAboutMenuEntry() = 0;
-    virtual void setIcons() = 0;
-    virtual void loadButtonImages(const QList<int>& order) = 0;
-    virtual void setNumberFieldColours() = 0;
-    virtual void setNumberFieldFont() = 0;
-    virtual void setupSliders() = 0;
-    virtual void createLoginWindow() = 0;
-    virtual void setLabelFonts() = 0;
-    // Runs the login window modally: 1 OK, 2 Cancel.
-    virtual int runLoginWindow() = 0;
-    virtual void destroyLoginWindow() = 0;
-};

@@ -5,9 +5,9 @@
 #include "fakes/Modal.h"
 #include "history/Login.h"
 #include "mainwindow/AboutDlg.h"
-#include "mainwindow/ControlIds.h"
 #include "mainwindow/KestuSoftPhoneDlg.h"
 #include "mainwindow/MainTemplate.h"
+#include "phone/ControlIds.h"
 #include "skin/BitmapButton.h"
 #include "skin/DialogUnits.h"
 

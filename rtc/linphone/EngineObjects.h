@@ -4,9 +4,9 @@
 // answer that the client is gone.
 #pragma once
 
-#include "engine/ComPtr.h"
-#include "engine/RtcObject.h"
-#include "engine/linphone/ProvisioningProfile.h"
+#include "rtc/ComPtr.h"
+#include "rtc/RtcObject.h"
+#include "rtc/linphone/ProvisioningProfile.h"
 
 #include <memory>
 #include <vector>

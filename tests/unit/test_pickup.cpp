@@ -3,8 +3,8 @@
 #include "calls/Pickup.h"
 #include "calls/Session.h"
 #include "fakes/FakeServices.h"
-#include "mainwindow/ControlIds.h"
 #include "mainwindow/MainCommands.h"
+#include "phone/ControlIds.h"
 
 #include <gtest/gtest.h>
 

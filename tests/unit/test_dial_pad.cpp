@@ -2,7 +2,7 @@
 // messages, tones and DTMF per call state, delete and clear.
 #include "calls/DialPad.h"
 #include "fakes/FakeServices.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/linphone/PulseGuard.h"
+#include "rtc/linphone/PulseGuard.h"
 
 #include <atomic>
 #include <cstring>

@@ -2,7 +2,7 @@
 // questions and the engine's log category.
 #pragma once
 
-#include "engine/Rtc.h"
+#include "rtc/Rtc.h"
 
 #include <linphone++/linphone.hh>
 

@@ -3,7 +3,7 @@
 // reference; wrap it at once, ComPtr<I>(new Impl(...)). Single-threaded, like the whole engine.
 #pragma once
 
-#include "engine/Rtc.h"
+#include "rtc/Rtc.h"
 
 #include <tuple>
 

@@ -5,10 +5,10 @@
 // (LinphoneClient.cpp) owns it; profiles and sessions hold it weakly.
 #pragma once
 
-#include "engine/ComPtr.h"
-#include "engine/linphone/EngineObjects.h"
-#include "engine/linphone/LinphoneClient.h"
-#include "engine/linphone/SoundServer.h"
+#include "rtc/ComPtr.h"
+#include "rtc/linphone/EngineObjects.h"
+#include "rtc/linphone/LinphoneClient.h"
+#include "rtc/linphone/SoundServer.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "engine/linphone/Engine.h"
+#include "rtc/linphone/Engine.h"
 
-#include "engine/linphone/EngineSupport.h"
+#include "rtc/linphone/EngineSupport.h"
 
-#include "engine/linphone/ProvisioningProfile.h"
+#include "rtc/linphone/ProvisioningProfile.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "engine/linphone/TuningWizard.h"
+#include "rtc/linphone/TuningWizard.h"
 
 #include <linphone++/linphone.hh>
 

@@ -1,4 +1,4 @@
-#include "engine/linphone/SoundServer.h"
+#include "rtc/linphone/SoundServer.h"
 
 #include <QList>
 #include <QtGlobal>

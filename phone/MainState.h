@@ -1,8 +1,8 @@
-// The main window's state that several parts of the phone share. Each member is defined once,
+// The main window's state that the calls, registration and dial-pad logic share. Each member is defined once,
 // here; the window owns one instance.
 #pragma once
 
-#include "engine/ComPtr.h"
+#include "rtc/ComPtr.h"
 
 #include <QString>
 

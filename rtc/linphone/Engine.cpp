@@ -1,7 +1,7 @@
-#include "engine/linphone/Engine.h"
+#include "rtc/linphone/Engine.h"
 
-#include "engine/linphone/EngineSupport.h"
-#include "engine/linphone/PulseGuard.h"
+#include "rtc/linphone/EngineSupport.h"
+#include "rtc/linphone/PulseGuard.h"
 
 #include <QDateTime>
 #include <QDir>

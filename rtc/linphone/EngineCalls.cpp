@@ -1,6 +1,6 @@
-#include "engine/linphone/Engine.h"
+#include "rtc/linphone/Engine.h"
 
-#include "engine/linphone/EngineSupport.h"
+#include "rtc/linphone/EngineSupport.h"
 
 #include <QTimer>
 

@@ -4,7 +4,7 @@
 #include "fakes/Modal.h"
 #include "history/Login.h"
 #include "history/LoginSettings.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

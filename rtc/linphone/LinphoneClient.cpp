@@ -1,8 +1,8 @@
-#include "engine/linphone/LinphoneClient.h"
+#include "rtc/linphone/LinphoneClient.h"
 
-#include "engine/ComPtr.h"
-#include "engine/RtcObject.h"
-#include "engine/linphone/Engine.h"
+#include "rtc/ComPtr.h"
+#include "rtc/RtcObject.h"
+#include "rtc/linphone/Engine.h"
 
 namespace rtc::lin {
 namespace {

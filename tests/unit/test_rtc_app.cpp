@@ -3,7 +3,7 @@
 #include "engine/RTCEvents.h"
 #include "engine/RtcApp.h"
 #include "fakes/FakeServices.h"
-#include "mainwindow/ControlIds.h"
+#include "phone/ControlIds.h"
 
 #include <QCoreApplication>
 

@@ -2,7 +2,7 @@
 // once when it lets go, so no caller pairs AddRef/Release by hand.
 #pragma once
 
-#include "engine/Rtc.h"
+#include "rtc/Rtc.h"
 
 #include <type_traits>
 #include <utility>

@@ -1,6 +1,6 @@
-#include "engine/linphone/EngineObjects.h"
+#include "rtc/linphone/EngineObjects.h"
 
-#include "engine/linphone/Engine.h"
+#include "rtc/linphone/Engine.h"
 
 namespace rtc::lin {
 

@@ -1,8 +1,8 @@
 // The main window's initialisation: its order, its stops after an engine or sound failure, the
 // slider positions taken from the engine and the start-up date and time labels.
 #include "fakes/FakeServices.h"
-#include "mainwindow/ControlIds.h"
 #include "mainwindow/MainInit.h"
+#include "phone/ControlIds.h"
 
 #include <gtest/gtest.h>
 
