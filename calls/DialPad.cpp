@@ -131,8 +131,9 @@ void AppendDialChar(Phone& phone, QChar c) {
 
 void OnKeyPress(Phone& phone, const QString& keyText, bool enter) {
     if (enter) {
-        // One Enter, one action: the call when registered, the login otherwise.
-        if (phone.st.registered == 1)
+        // One Enter, one action: a ringing call is answered whatever the registration says (a
+        // refresh may have failed meanwhile); otherwise the call when registered, the login when not.
+        if (phone.st.registered == 1 || phone.st.ringing)
             OnPickup(phone);
         else
             LoginCommand(phone);

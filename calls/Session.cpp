@@ -6,6 +6,8 @@
 #include "phone/ControlIds.h"
 #include "phone/Phone.h"
 
+#include <algorithm>
+
 using namespace rtc;
 
 QString CallerFromUri(const QString& uri) {
@@ -32,6 +34,20 @@ void SetButtons(Phone& phone, bool callHistory, bool pickup, bool redial) {
 
 void AppendRecord(Phone& phone, CallKind kind, bool write) {
     phone.history.AppendCallRecord(kind, phone.st.caller, phone.clock.now(), write);
+}
+
+// The caller of a session, from its first participant's address; empty when it cannot be read.
+QString CallerOf(IRTCSession* session) {
+    ComPtr<IRTCEnumParticipants> participants;
+    if (!session || Failed(session->EnumerateParticipants(participants.put())) || !participants)
+        return QString();
+    ComPtr<IRTCParticipant> participant;
+    ULONG fetched = 0;
+    QString uri;
+    if (participants->Next(1, participant.put(), &fetched) != S_OK || !participant ||
+        Failed(participant->get_UserURI(&uri)))
+        return QString();
+    return CallerFromUri(uri);
 }
 
 // Reads the caller of the current session; on failure shows why and leaves the caller as it was.
@@ -65,8 +81,6 @@ void OnIncoming(Phone& phone) {
     IMainView& view = phone.view;
     st.rejected = 0;
     SetButtons(phone, false, true, false);
-    if (st.callConnected || st.callInProgress)
-        return; // one call at a time: a second call is neither taken nor rung
     if (st.minimized) {
         view.restore();
         st.minimized = 0;
@@ -145,16 +159,52 @@ void OnDisconnected(Phone& phone) {
 
 } // namespace
 
+namespace {
+
+// One call at a time: a call that rings while another is connected, under way or ringing is
+// declined as busy at once and listed as missed, so that the user sees who tried.
+void DeclineAsBusy(Phone& phone, const ComPtr<IRTCSession>& session) {
+    MainState& st = phone.st;
+    st.declinedSessions.push_back(session);
+    const QString caller = CallerOf(session.get());
+    session->Terminate(RTCTR_BUSY);
+    if (!caller.isEmpty())
+        phone.history.AppendCallRecord(CallKind::Missed, caller, phone.clock.now());
+}
+
+// Whether the event belongs to a call declined as busy; its end forgets it.
+bool IsDeclined(MainState& st, IRTCSession* session, RTC_SESSION_STATE state) {
+    auto& declined = st.declinedSessions;
+    const auto it = std::find_if(declined.begin(), declined.end(),
+                                 [session](const ComPtr<IRTCSession>& s) { return s.get() == session; });
+    if (it == declined.end())
+        return false;
+    if (state == RTCSS_DISCONNECTED)
+        declined.erase(it);
+    return true;
+}
+
+} // namespace
+
 void OnSessionStateChange(Phone& phone, IRTCSessionStateChangeEvent* event) {
     MainState& st = phone.st;
     RTC_SESSION_STATE state = RTCSS_IDLE;
     if (Failed(event->get_State(&state)))
         return;
-    if (!st.callConnected && !st.callInProgress) {
-        ComPtr<IRTCSession> session;
-        if (Failed(event->get_Session(session.put())))
+    ComPtr<IRTCSession> session;
+    const bool known = Succeeded(event->get_Session(session.put())) && session;
+    if (known && IsDeclined(st, session.get(), state))
+        return;
+    if (!st.callConnected && !st.callInProgress && !st.ringing) {
+        if (!known)
             return;
         st.session = session;
+    } else if (known && st.session && session.get() != st.session.get()) {
+        // Another call than the one the window shows: it never changes the display, the marks,
+        // the timers, the caller or the current session.
+        if (state == RTCSS_INCOMING)
+            DeclineAsBusy(phone, session);
+        return;
     }
     switch (state) {
     case RTCSS_IDLE:

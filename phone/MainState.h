@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <vector>
+
 struct MainState {
     // Engine objects.
     rtc::ComPtr<rtc::IRTCClient> client;
@@ -28,6 +30,9 @@ struct MainState {
     int receivedCall = 0;
     int rejected = 0;
     QString caller;
+    // Calls that rang while the phone was busy and were declined: their later events are theirs
+    // alone and never touch the current call.
+    std::vector<rtc::ComPtr<rtc::IRTCSession>> declinedSessions;
     QString redialMemory; // the last number called, at most 20 characters
     int callSeconds = 0;
 

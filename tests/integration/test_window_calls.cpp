@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace windowtest;
@@ -245,4 +246,67 @@ TEST_F(WindowCallTest, ACallMissedWhileTheCallHistoryWindowIsOpenIsStillThereAft
     const QStringList missed = records(CallKind::Missed);
     ASSERT_EQ(missed.size(), 1);
     EXPECT_EQ(NumberFromCallRecord(missed[0]), "5551000");
+}
+
+namespace {
+
+// Seconds since midnight of a SIPp message-trace separator line ("---- 2026-12-09\t17:38:12.345678
+// ..."), for the message that follows it; -1 when there is none.
+double SippTimeOf(const QString& log, const QString& startOfMessage) {
+    const qsizetype at = log.indexOf(startOfMessage);
+    if (at < 0)
+        return -1;
+    const qsizetype line = log.lastIndexOf(QStringLiteral("----------"), at);
+    const QRegularExpression time(QStringLiteral("(\\d\\d):(\\d\\d):(\\d\\d\\.\\d+)"));
+    const QRegularExpressionMatch m = time.match(log.mid(line, at - line));
+    if (!m.hasMatch())
+        return -1;
+    return m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toDouble();
+}
+
+} // namespace
+
+TEST_F(WindowCallTest, ASecondCallerDuringACallGetsBusyIsListedAsMissedAndTheFirstCallStillEnds) {
+    lab::Sipp far;
+    lab::SippOptions o;
+    o.scenario = QStringLiteral("uas_answer.xml");
+    o.localPort = uasPort;
+    o.timeoutSec = 40;
+    ASSERT_TRUE(far.start(o) && far.waitUntilReady());
+    lab::Sipp second;
+    run(LoginAlice, [&] {
+        ASSERT_TRUE(registered());
+        window->setText(ctl::NumberField, QStringLiteral("4021"));
+        click(ctl::Pickup);
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Connected...")) << far.errors().toStdString();
+
+        lab::SippOptions s;
+        s.scenario = QStringLiteral("uac_decline.xml");
+        s.remote = kamailio->address();
+        s.service = QStringLiteral("alice");
+        s.caller = QStringLiteral("5552000");
+        s.timeoutSec = 20;
+        ASSERT_TRUE(second.start(s));
+        // The scenario passes only on 486 Busy Here.
+        EXPECT_EQ(second.waitForExit(20000), 0) << second.errors().toStdString();
+        const QString trace = second.messages();
+        const double invite = SippTimeOf(trace, QStringLiteral("INVITE sip:"));
+        const double busy = SippTimeOf(trace, QStringLiteral("SIP/2.0 486"));
+        EXPECT_GE(invite, 0) << trace.toStdString();
+        EXPECT_LT(busy - invite, 1.0) << trace.toStdString();
+
+        // The window still shows the first call, whose end is still the hang-up button's.
+        waitFor([] { return false; }, 300);
+        EXPECT_EQ(status(ctl::CallStatus), "Connected...");
+        EXPECT_FALSE(window->texts[ctl::CallStatus].contains("Disconnected..."));
+        EXPECT_FALSE(window->texts[ctl::CallStatus].contains("Incoming...5552000"));
+        click(ctl::Hangup);
+        ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected..."));
+        // uas_answer ends well only once it got the BYE.
+        EXPECT_EQ(far.waitForExit(10000), 0) << far.errors().toStdString();
+    });
+    const QStringList missed = records(CallKind::Missed);
+    ASSERT_EQ(missed.size(), 1);
+    EXPECT_EQ(NumberFromCallRecord(missed[0]), "5552000");
+    EXPECT_TRUE(records(CallKind::Received).isEmpty());
 }

@@ -166,6 +166,17 @@ TEST(Keyboard, EnterPlacesTheCallWhenRegisteredAndLogsInOtherwise) {
     EXPECT_TRUE(q.t.box.shown.isEmpty()) << q.t.box.texts().join('|').toStdString();
 }
 
+TEST(Keyboard, EnterAnswersARingingCallEvenWhenARefreshFailed) {
+    Pad p;
+    p.t.registerAccount("srv");
+    ComPtr<FakeSession> ringing(new FakeSession);
+    p.t.deliverSession(RTCSS_INCOMING, ringing.get());
+    p.t.phone.st.registered = 0; // the registration was lost while it rang
+    OnKeyPress(p.t.phone, "\r", true);
+    EXPECT_EQ(ringing->calls, QStringList{"Answer"});
+    EXPECT_TRUE(p.t.client->calls.filter("CreateProfile").isEmpty());
+}
+
 TEST(BackAndClear, EditTheFocusedField) {
     Pad p;
     p.t.view.setText(ctl::NumberField, "12345");

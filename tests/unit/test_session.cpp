@@ -198,29 +198,60 @@ TEST(IncomingCall, ACallerThatCannotBeReadLeavesItRinging) {
     }
 }
 
-TEST(OneCallAtATime, ASecondIncomingCallDuringAConnectedOneIsNotTaken) {
-    Call c;
-    c.session->remoteUri = "sip:first@srv";
-    c.event(RTCSS_INCOMING);
-    c.event(RTCSS_ANSWERING);
-    c.event(RTCSS_CONNECTED);
-    ASSERT_EQ(c.status(), "Connected...");
+TEST(OneCallAtATime, ASecondCallIsDeclinedBusyListedAsMissedAndNeverTouchesTheFirst) {
+    // Busy with a connected incoming call, an outgoing call under way, or a call still ringing.
+    enum class Busy { Connected, Outgoing, Ringing };
+    for (Busy busy : {Busy::Connected, Busy::Outgoing, Busy::Ringing}) {
+        SCOPED_TRACE(static_cast<int>(busy));
+        Call c;
+        c.session->remoteUri = "sip:first@srv";
+        if (busy == Busy::Outgoing) {
+            c.t.view.texts[ctl::NumberField] = "first";
+            OnPickup(c.t.phone);
+            ASSERT_TRUE(c.t.client->lastSession);
+            c.session = c.t.client->lastSession;
+            c.event(RTCSS_INPROGRESS);
+        } else {
+            c.event(RTCSS_INCOMING);
+            if (busy == Busy::Connected) {
+                c.event(RTCSS_ANSWERING);
+                c.event(RTCSS_CONNECTED);
+            }
+        }
+        const QString status = c.status();
+        const QStringList log = c.t.view.log;
+        const MainState before = c.t.phone.st;
 
-    ComPtr<FakeSession> second(new FakeSession);
-    second->remoteUri = "sip:second@srv";
-    c.t.deliverSession(RTCSS_INCOMING, second.get());
-    EXPECT_EQ(c.status(), "Connected...");
-    EXPECT_EQ(c.t.phone.st.caller, "first");
-    EXPECT_EQ(c.t.phone.st.ringing, 0);
-    EXPECT_FALSE(c.running(timer::Flash));
-    EXPECT_TRUE(c.t.view.isEnabled(ctl::Pickup)); // its first three button changes do happen
-    EXPECT_EQ(c.t.phone.st.session.get(), static_cast<IRTCSession*>(c.session.get()));
+        ComPtr<FakeSession> second(new FakeSession);
+        second->remoteUri = "sip:second@srv";
+        c.t.deliverSession(RTCSS_INCOMING, second.get());
+        EXPECT_EQ(second->calls, QStringList{"Terminate(2)"}); // 486 Busy Here
+        // The one who tried is listed.
+        const QStringList missed = c.t.history(CallKind::Missed);
+        ASSERT_EQ(missed.size(), 1);
+        EXPECT_TRUE(missed.first().startsWith(" second  ")) << missed.first().toStdString();
 
-    // Its end runs in full, although the first call goes on.
-    c.t.deliverSession(RTCSS_DISCONNECTED, second.get());
-    EXPECT_EQ(c.status(), "Disconnected...");
-    EXPECT_EQ(c.t.history(CallKind::Missed).size(), 0);
-    EXPECT_EQ(c.t.history(CallKind::Received).size(), 1);
+        // Its end leaves the display, the marks, the caller and the session as they were.
+        c.t.deliverSession(RTCSS_DISCONNECTED, second.get());
+        EXPECT_EQ(c.status(), status);
+        EXPECT_EQ(c.t.view.log, log);
+        const MainState& st = c.t.phone.st;
+        EXPECT_EQ(st.callConnected, before.callConnected);
+        EXPECT_EQ(st.callInProgress, before.callInProgress);
+        EXPECT_EQ(st.ringing, before.ringing);
+        EXPECT_EQ(st.caller, before.caller);
+        EXPECT_EQ(st.session.get(), static_cast<IRTCSession*>(c.session.get()));
+        EXPECT_EQ(c.t.history(CallKind::Missed).size(), 1);
+        EXPECT_TRUE(st.declinedSessions.empty());
+
+        // The hang-up button still ends (or rejects) the first call.
+        c.session->calls.clear();
+        OnHangup(c.t.phone);
+        EXPECT_EQ(c.session->calls, QStringList{busy == Busy::Ringing ? "Terminate(2)" : "Terminate(0)"});
+        c.event(RTCSS_DISCONNECTED);
+        EXPECT_EQ(c.status(), "Disconnected...");
+        EXPECT_EQ(c.t.phone.st.callConnected + c.t.phone.st.callInProgress + c.t.phone.st.ringing, 0);
+    }
 }
 
 TEST(Hangup, WithNoCallDoesNothing) {
