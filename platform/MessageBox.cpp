@@ -18,5 +18,7 @@ void QtMessageBox::show(const QString& text, const QString& title, BoxIcon icon)
         break;
     }
     QMessageBox box(qicon, title, text, QMessageBox::Ok, parent_);
+    // Texts quote links, numbers and server answers: never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }

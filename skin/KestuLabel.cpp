@@ -35,6 +35,16 @@ void CKestuLabel::mousePressEvent(QMouseEvent* event) {
     emit clicked();
 }
 
+void CKestuLabel::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (!clickable_) {
+        QLabel::mouseDoubleClickEvent(event);
+        return;
+    }
+    // The second press of a double-click: the first one already reported the click. (QWidget's
+    // own handler would take it for another press.)
+    event->accept();
+}
+
 void CKestuLabel::keyPressEvent(QKeyEvent* event) {
     if (clickable_ && event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
         event->accept();

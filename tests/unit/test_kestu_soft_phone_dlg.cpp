@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
@@ -370,4 +371,34 @@ TEST(MainWindow, TheEndOfTheDesktopSessionLogsOffAndEndsTheWindow) {
                                });
     EXPECT_EQ(result, 1);
     EXPECT_EQ(w.client->calls.filter("DisableProfile").size(), 1);
+}
+
+TEST(MainWindow, ADoubleClickOnALinkOpensItsPageOnce) {
+    Window w;
+    w.start([](CLogin* l) { TypeLogin(l, "alice", "pw"); },
+            [&] {
+                QWidget* link = w.dlg->control(ctl::WebLink);
+                ASSERT_TRUE(link && link->isVisible());
+                // Through the window, as the desktop delivers it: press, release, press, release,
+                // the second press arriving as a double-click.
+                const QPoint at = link->mapTo(w.dlg.get(), link->rect().center());
+                QTest::mouseDClick(w.dlg->windowHandle(), Qt::LeftButton, {}, at);
+                EXPECT_EQ(w.opened, QStringList{"http://www.orvanephone.com"});
+                w.dlg->done(0);
+            });
+}
+
+TEST(MessageBox, ShowsItsTextAsPlainTextNeverAsMarkup) {
+    const QString text = QStringLiteral("The link <b>sip:1</b><img src=x> cannot be called.");
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    whenModal<QMessageBox>([&](QMessageBox* box) {
+        format = box->textFormat();
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            shown = label->text();
+        box->done(0);
+    });
+    QtMessageBox().show(text);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown, text);
 }
