@@ -74,9 +74,14 @@ void CallLogLists::removeRows(CallKind kind, const QList<int>& shownRows) {
 
 bool CallLogLists::save(CallKind kind) const {
     const List& l = list(kind);
+    // A file that cannot be read is left as it is: its rows are unknown, and none of them was
+    // shown to be removed.
+    const std::optional<QStringList> current = history_.TryLoadCallRecords(kind);
+    if (!current)
+        return true;
     // Records appended since loading follow the loaded ones in the file. Should the file have
     // been rewritten meanwhile, whatever it holds beyond the loaded rows counts as new.
-    const QStringList now = history_.LoadCallRecords(kind);
+    const QStringList& now = *current;
     QStringList appended;
     if (now.mid(0, l.loaded.size()) == l.loaded) {
         appended = now.mid(l.loaded.size());

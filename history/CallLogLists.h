@@ -35,7 +35,8 @@ public:
     void removeRows(CallKind kind, const QList<int>& shownRows);
     // Rewrites the kind's file: the rows it held when loaded, less those removed here, followed by
     // every record appended to it since (calls keep coming while the window is open), in file
-    // order. False when the file could not be written.
+    // order. False when the file could not be written. A file that exists but cannot be read
+    // is never replaced.
     bool save(CallKind kind) const;
     // The number of the shown row (empty for a row without one, or no such row).
     QString number(CallKind kind, int shownRow) const;

@@ -84,10 +84,16 @@ QString NumberFromCallRecord(const QString& row) {
 }
 
 QStringList ReadTextLines(const QString& path) {
+    return TryReadTextLines(path).value_or(QStringList());
+}
+
+std::optional<QStringList> TryReadTextLines(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
+        return file.exists() ? std::nullopt : std::optional<QStringList>(QStringList());
     const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
     file.close();
 
     QStringList lines;
@@ -133,6 +139,10 @@ bool CallHistory::AppendCallRecord(CallKind kind, const QString& number, const Q
 
 QStringList CallHistory::LoadCallRecords(CallKind kind) const {
     return ReadTextLines(path(kind));
+}
+
+std::optional<QStringList> CallHistory::TryLoadCallRecords(CallKind kind) const {
+    return TryReadTextLines(path(kind));
 }
 
 bool CallHistory::SaveCallRecords(CallKind kind, const QStringList& rows) const {

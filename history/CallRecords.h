@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 enum class CallKind { Received, Dialled, Missed };
 
 // "Recieved.bin", "Dialled.bin", "missed.bin" (the names are kept as they always were).
@@ -26,6 +28,9 @@ QString NumberFromCallRecord(const QString& row);
 // a bare LF both end a line; a last line without a line end still counts; lines of any length
 // are read whole. A missing or unreadable file gives no lines.
 QStringList ReadTextLines(const QString& path);
+// The same, but nothing at all when the file exists and could not be read: what it holds is
+// unknown, so it must not be replaced. A missing file gives no lines.
+std::optional<QStringList> TryReadTextLines(const QString& path);
 
 // Replaces the file atomically with the lines (one byte per character, CR LF after each), so
 // that a crash or a full disk during the rewrite leaves the old file whole. Creates the folder,
@@ -45,6 +50,8 @@ public:
     bool AppendCallRecord(CallKind kind, const QString& number, const QDateTime& localTime,
                           bool write = true) const;
     QStringList LoadCallRecords(CallKind kind) const;
+    // Nothing when the file exists but could not be read.
+    std::optional<QStringList> TryLoadCallRecords(CallKind kind) const;
     // Replaces the file atomically with the rows that are not blank, each trimmed, so that a
     // crash or a full disk during the rewrite never loses the history.
     bool SaveCallRecords(CallKind kind, const QStringList& rows) const;

@@ -2,7 +2,6 @@
 
 #include "history/CallRecords.h"
 
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -18,10 +17,10 @@ PhoneBookEntry SplitPhoneBookRow(const QString& row) {
 }
 
 void PhoneBook::open() {
-    const QFileInfo file(path_);
-    unreadable_ = file.exists() && !file.isReadable();
+    const std::optional<QStringList> lines = TryReadTextLines(path_);
+    unreadable_ = !lines;
     rows_ = QStringList{kNewItemRow};
-    for (const QString& line : ReadTextLines(path_))
+    for (const QString& line : lines.value_or(QStringList()))
         if (line != kNewItemRow) // never stored, but a hand-edited file might hold it
             insertSorted(line);
     selected_ = -1;

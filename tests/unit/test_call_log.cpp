@@ -7,8 +7,11 @@
 #include "fakes/Modal.h"
 #include "history/CallLog.h"
 #include "phone/ControlIds.h"
+#include "test_file_support.h"
 
+#include <QFile>
 #include <QListWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -155,6 +158,36 @@ struct LogWindow {
 };
 
 } // namespace
+
+TEST(CallLogLists, AFileThatCannotBeReadIsNeverReplaced) {
+    QTemporaryDir top;
+    const QString dir = top.path() + QStringLiteral("/history");
+    const CallHistory history(dir);
+    const QDateTime t(QDate(2026, 12, 9), QTime(10, 0, 0));
+    for (const char* n : {"4021", "4022"}) {
+        ASSERT_TRUE(history.AppendCallRecord(CallKind::Dialled, n, t));
+        ASSERT_TRUE(history.AppendCallRecord(CallKind::Missed, n, t));
+    }
+    QFile dialled(history.path(CallKind::Dialled));
+    ASSERT_TRUE(dialled.open(QIODevice::ReadOnly));
+    const QByteArray before = dialled.readAll();
+    dialled.close();
+
+    // The window opens, shows nothing of the file it cannot read, clears a missed row and is
+    // closed: both files are written back as far as they can be.
+    EXPECT_TRUE(filetest::WithUnreadableFile(top.path(), dir, history.path(CallKind::Dialled), [&] {
+        CallLogLists lists(history);
+        lists.load();
+        if (!lists.rows(CallKind::Dialled).isEmpty() || lists.rows(CallKind::Missed).size() != 2)
+            return false;
+        lists.removeRows(CallKind::Missed, {0});
+        return lists.save(CallKind::Dialled) && lists.save(CallKind::Received) &&
+               lists.save(CallKind::Missed);
+    }));
+    ASSERT_TRUE(dialled.open(QIODevice::ReadOnly));
+    EXPECT_EQ(dialled.readAll(), before);
+    EXPECT_EQ(history.LoadCallRecords(CallKind::Missed).size(), 1);
+}
 
 TEST(CallLogWindow, ClearThenCloseRewritesTheFilesAndStopsTheFlashing) {
     LogWindow l;
