@@ -2,7 +2,6 @@
 
 #include "history/CallRecords.h"
 
-
 #include <algorithm>
 
 QString PhoneBookFileName() {
@@ -17,15 +16,29 @@ PhoneBookEntry SplitPhoneBookRow(const QString& row) {
 }
 
 void PhoneBook::open() {
+    selected_ = -1;
+    chosen_.clear();
     const std::optional<QStringList> lines = TryReadTextLines(path_);
+    if (changed_) {
+        // Entries an earlier save could not write. A file that could not be read then and can
+        // now adds its entries to them; one that was read already holds nothing new.
+        if (unreadable_ && lines) {
+            for (const QString& line : *lines)
+                if (line != kNewItemRow && !rows_.contains(line))
+                    insertSorted(line);
+            unreadable_ = false;
+        }
+        return;
+    }
     unreadable_ = !lines;
     rows_ = QStringList{kNewItemRow};
     for (const QString& line : lines.value_or(QStringList()))
         if (line != kNewItemRow) // never stored, but a hand-edited file might hold it
             insertSorted(line);
-    selected_ = -1;
-    chosen_.clear();
-    changed_ = false;
+}
+
+bool FitsPhoneBookFile(const QString& text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
 }
 
 void PhoneBook::insertSorted(const QString& row) {
@@ -53,6 +66,8 @@ PhoneBook::Result PhoneBook::add(const QString& name, const QString& number) {
     const QString p = TrimBlanks(number);
     if (n.isEmpty() || p.isEmpty())
         return Result::Blank;
+    if (!FitsPhoneBookFile(n) || !FitsPhoneBookFile(p))
+        return Result::Unsupported;
     insertSorted(n + QStringLiteral("--") + p);
     changed_ = true;
     return Result::Done;
@@ -65,6 +80,8 @@ PhoneBook::Result PhoneBook::edit(const QString& name, const QString& number) {
     const QString p = TrimBlanks(number);
     if (n.isEmpty() || p.isEmpty())
         return Result::Blank;
+    if (!FitsPhoneBookFile(n) || !FitsPhoneBookFile(p))
+        return Result::Unsupported;
     rows_.removeAt(selected_);
     insertSorted(n + QStringLiteral("--") + p);
     selected_ = -1;
@@ -86,15 +103,15 @@ bool PhoneBook::call(const QString& numberFieldText) {
     return !chosen_.isEmpty();
 }
 
-bool PhoneBook::save() {
+PhoneBook::SaveResult PhoneBook::save() {
     if (unreadable_)
-        return false;
+        return SaveResult::Unreadable;
     QStringList lines;
     for (const QString& row : rows_)
         if (row != kNewItemRow)
             lines << TrimBlanks(row);
     if (!WriteTextLines(path_, lines))
-        return false;
+        return SaveResult::NotWritten;
     changed_ = false;
-    return true;
+    return SaveResult::Saved;
 }

@@ -16,6 +16,9 @@ struct PhoneBookEntry {
     QString number;
 };
 
+// Whether the file can hold the text: one byte per character, Latin-1.
+bool FitsPhoneBookFile(const QString& text);
+
 // Splits a row at its first "--"; a row without one (edited by hand) is all name.
 PhoneBookEntry SplitPhoneBookRow(const QString& row);
 
@@ -25,7 +28,8 @@ public:
     const QString& path() const { return path_; }
 
     // Fills the list from the file (a missing or unreadable file gives an empty book); nothing
-    // is selected and no number is chosen.
+    // is selected and no number is chosen. Changes an earlier save could not write are kept
+    // instead, for the next save.
     void open();
 
     // The placeholder first, then the entries sorted alphabetically without regard to case.
@@ -44,6 +48,9 @@ public:
         Done,    // the row list changed; the fields are to be emptied
         Ignored, // not possible in this state (add with an entry selected, edit with none)
         Blank,   // the name or the number is empty after trimming: say so, change nothing
+        // The name or the number holds a character the file cannot (beyond Latin-1): say so,
+        // change nothing.
+        Unsupported,
     };
     // Adds the entry (both parts trimmed) when no entry is selected.
     Result add(const QString& name, const QString& number);
@@ -55,10 +62,14 @@ public:
     // number chosen.
     bool call(const QString& numberFieldText);
 
-    // Writes every row but the placeholder, trimmed, replacing the file atomically. False when
-    // it could not be written: the file keeps its old content and the entries stay as they are.
-    // A file that exists but could not be read is never overwritten.
-    bool save();
+    enum class SaveResult {
+        Saved,
+        Unreadable, // the file exists but could not be read: it is never overwritten
+        NotWritten, // the folder or the file could not be written
+    };
+    // Writes every row but the placeholder, trimmed, replacing the file atomically. When it
+    // cannot, the file keeps its old content and the entries stay as they are, changed.
+    SaveResult save();
 
 private:
     void insertSorted(const QString& row);

@@ -3,9 +3,13 @@
 #include "platform/MessageBox.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcPhoneBook, "orvane.history", QtWarningMsg)
 
 namespace {
 
@@ -32,11 +36,20 @@ const ControlTable& PhoneBookTemplate() {
 // Longer entries are of no use to a phone and would not fit the list.
 constexpr int kFieldLimit = 128;
 
+// What failed, for the user and the log.
+QString SaveFailureText(PhoneBook::SaveResult result, const QString& path) {
+    if (result == PhoneBook::SaveResult::Unreadable)
+        return QStringLiteral(
+                   "The phone book could not be saved: %1 cannot be read, so it was left as it is.")
+            .arg(path);
+    return QStringLiteral("The phone book could not be saved: the folder %1 cannot be written.")
+        .arg(QFileInfo(path).absolutePath());
+}
+
 } // namespace
 
-CPhoneBook::CPhoneBook(const QString& dir, IMessageBox& box, QWidget* parent)
-    : SkinnedDialog(parent, Qt::Dialog, bookctl::Skin, 392, 299), box_(box),
-      book_(dir + QLatin1Char('/') + PhoneBookFileName()) {
+CPhoneBook::CPhoneBook(PhoneBook& book, IMessageBox& box, QWidget* parent)
+    : SkinnedDialog(parent, Qt::Dialog, bookctl::Skin, 392, 299), box_(box), book_(book) {
     setObjectName(QStringLiteral("phoneBookWindow"));
     createControls(PhoneBookTemplate());
     applyTooltips();
@@ -72,7 +85,9 @@ void CPhoneBook::emptyFields() {
 }
 
 void CPhoneBook::onListSelectionChanged(int id) {
-    const PhoneBookEntry entry = book_.select(controlAs<QListWidget>(id)->currentRow());
+    const QList<QListWidgetItem*> chosen = controlAs<QListWidget>(id)->selectedItems();
+    const int row = chosen.isEmpty() ? -1 : controlAs<QListWidget>(id)->row(chosen.first());
+    const PhoneBookEntry entry = book_.select(row);
     setControlText(bookctl::Name, entry.name);
     setControlText(bookctl::Number, entry.number);
 }
@@ -87,6 +102,12 @@ void CPhoneBook::onCommand(int id) {
         const Result r = id == bookctl::Add ? book_.add(name, number) : book_.edit(name, number);
         if (r == Result::Blank) {
             box_.show(kPhoneBookBlankMessage);
+        } else if (r == Result::Unsupported) {
+            // The file keeps one byte per character: anything else would be saved as "?".
+            box_.show(QStringLiteral("The phone book can only keep Western European (Latin-1) characters.\n"
+                                     "Please change \"%1\" before adding it.")
+                          .arg(FitsPhoneBookFile(name) ? number : name),
+                      kAppTitle, BoxIcon::Warning);
         } else if (r == Result::Done) {
             // After an edit the placeholder is selected; after an add nothing is.
             showRows(id == bookctl::Edit ? 0 : -1);
@@ -102,9 +123,10 @@ void CPhoneBook::onCommand(int id) {
         break;
     case bookctl::Call:
         if (book_.call(number)) {
+            // A book that cannot be saved keeps its entries for the next save; the call goes on.
             chosen_ = book_.chosenNumber();
-            if (!finish(QDialog::Accepted))
-                chosen_.clear();
+            keepChanges(true);
+            done(QDialog::Accepted);
         }
         break;
     case bookctl::Close:
@@ -115,14 +137,29 @@ void CPhoneBook::onCommand(int id) {
     }
 }
 
-bool CPhoneBook::keepChanges() {
-    if (!book_.changed() || book_.save())
+bool CPhoneBook::keepChanges(bool calling) {
+    if (!book_.changed())
         return true;
-    box_.show(QStringLiteral("The phone book could not be saved in %1.\nYour entries are still here: check "
-                             "that the folder can be written, then close the phone book again.")
-                  .arg(book_.path()),
-              kAppTitle, BoxIcon::Warning);
+    const PhoneBook::SaveResult result = book_.save();
+    if (result == PhoneBook::SaveResult::Saved)
+        return true;
+    const QString what = SaveFailureText(result, book_.path());
+    const QString then = calling
+                             ? QStringLiteral("Your entries are kept for the next save; the call goes ahead.")
+                             : QStringLiteral("Your entries are still here: once that is mended, close the "
+                                              "phone book again.");
+    box_.show(what + QLatin1Char('\n') + then, kAppTitle, BoxIcon::Warning);
     return false;
+}
+
+void CPhoneBook::sessionEnds() {
+    if (book_.changed()) {
+        const PhoneBook::SaveResult result = book_.save();
+        if (result != PhoneBook::SaveResult::Saved)
+            qCWarning(lcPhoneBook, "%s", qPrintable(SaveFailureText(result, book_.path())));
+    }
+    chosen_.clear();
+    done(QDialog::Accepted);
 }
 
 bool CPhoneBook::finish(int result) {

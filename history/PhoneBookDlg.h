@@ -26,12 +26,15 @@ constexpr int NumberLabel = 1077;
 class CPhoneBook : public SkinnedDialog {
     Q_OBJECT
 public:
-    // The book is the file "PhoneBook.bin" in `dir`.
-    CPhoneBook(const QString& dir, IMessageBox& box, QWidget* parent = nullptr);
+    // `book` outlives the window: entries that could not be saved stay in it for the next save.
+    CPhoneBook(PhoneBook& book, IMessageBox& box, QWidget* parent = nullptr);
 
     // The number to call once the window has ended with OK; empty for none.
     const QString& chosenNumber() const { return chosen_; }
     const PhoneBook& book() const { return book_; }
+
+    // The changes are kept as by OK (quietly; a failure goes to the log), and no call follows.
+    void sessionEnds() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -43,14 +46,14 @@ protected:
 private:
     void showRows(int select);
     void emptyFields();
-    // Saves what changed; when the book cannot be written, says so and returns false (the
-    // window then stays open with its entries).
-    bool keepChanges();
+    // Saves what changed; when the book cannot be written, says what failed and returns false
+    // (the entries stay in the book). `calling`: the call goes ahead regardless.
+    bool keepChanges(bool calling = false);
     // Keeps the changes, then ends with `result`.
     bool finish(int result);
 
     IMessageBox& box_;
-    PhoneBook book_;
+    PhoneBook& book_;
     QString chosen_;
     bool opened_ = false;
 };

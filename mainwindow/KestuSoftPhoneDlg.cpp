@@ -50,6 +50,7 @@ CKestuSoftPhoneDlg::CKestuSoftPhoneDlg(MainWindowServices services, QWidget* par
           https->cancel();
       })),
       history_(services_.historyDir),
+      phoneBook_(services_.historyDir + QLatin1Char('/') + PhoneBookFileName()),
       phone_(*this, services_.box ? *services_.box : *ownBox_,
              services_.sound ? *services_.sound : *ownSound_, *services_.clock, *services_.https,
              services_.worker ? *services_.worker : *ownWorker_, history_, services_.config) {
@@ -129,9 +130,15 @@ void CKestuSoftPhoneDlg::openLink(const CallLink& link) {
 void CKestuSoftPhoneDlg::endSession() {
     // Modal windows first (login, phone book, call history, message boxes), or the run could
     // not end while one of them waits for the user.
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog != this && dialog->isVisible())
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(w);
+        if (!dialog || dialog == this || !dialog->isVisible())
+            continue;
+        if (auto* skinned = qobject_cast<SkinnedDialog*>(dialog))
+            skinned->sessionEnds(); // the phone book keeps its changes
+        else
             dialog->reject();
+    }
     OnCloseCommand(phone_);
 }
 
@@ -270,7 +277,7 @@ void CKestuSoftPhoneDlg::openUrl(const QString& url) {
 }
 
 QString CKestuSoftPhoneDlg::runPhoneBook() {
-    CPhoneBook book(phone_.history.dir(), phone_.box, this);
+    CPhoneBook book(phoneBook_, phone_.box, this);
     return book.exec() == QDialog::Accepted ? book.chosenNumber() : QString();
 }
 

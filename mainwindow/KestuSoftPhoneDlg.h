@@ -5,6 +5,7 @@
 
 #include "engine/RtcApp.h"
 #include "history/CallRecords.h"
+#include "history/PhoneBook.h"
 #include "mainwindow/MainInit.h"
 #include "phone/Phone.h"
 #include "skin/SkinnedDialog.h"
@@ -110,6 +111,8 @@ private:
     // services.
     std::unique_ptr<IWorker> ownWorker_;
     CallHistory history_;
+    // Kept between openings of the phone book: entries it could not save wait for the next save.
+    PhoneBook phoneBook_;
     Phone phone_;
     QMap<int, QTimer*> timers_;
     CLogin* login_ = nullptr;

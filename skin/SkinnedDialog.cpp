@@ -152,7 +152,9 @@ QWidget* SkinnedDialog::createControl(const ControlDef& def) {
         QPalette pal = list->palette();
         pal.setColor(QPalette::Text, Qt::black);
         list->setPalette(pal);
-        connect(list, &QListWidget::currentRowChanged, this, [this, id] {
+        // The selection, not the current row: a list given the focus by Tab makes its first row
+        // current without the user choosing it.
+        connect(list, &QListWidget::itemSelectionChanged, this, [this, id] {
             if (!settingRows_)
                 onListSelectionChanged(id);
         });

@@ -43,6 +43,11 @@ public:
     // them in).
     void setTabOrder(const QList<int>& ids);
 
+    // The desktop session is ending while this window is open: it ends the way a user's
+    // choice to keep or drop its changes would, without asking anything. By default, as by
+    // Escape.
+    virtual void sessionEnds() { reject(); }
+
 protected:
     // Builds the skin picture and the table's controls, and routes their notifications.
     void createControls(const ControlTable& table);
@@ -50,7 +55,8 @@ protected:
 
     // A click of a button or of a control that reports clicks.
     virtual void onCommand(int id) { (void)id; }
-    // The user changed the current row of a list box; programmatic changes are not reported.
+    // The user selected another row of a list box; programmatic changes are not reported, nor
+    // is the current row the list takes when it merely receives the keyboard focus.
     virtual void onListSelectionChanged(int id) { (void)id; }
     virtual void onListDoubleClicked(int id) { (void)id; }
     // An edit field received the keyboard focus.

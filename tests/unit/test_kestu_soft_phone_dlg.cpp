@@ -4,6 +4,7 @@
 #include "fakes/FakeServices.h"
 #include "fakes/Modal.h"
 #include "history/Login.h"
+#include "history/PhoneBookDlg.h"
 #include "mainwindow/AboutDlg.h"
 #include "mainwindow/KestuSoftPhoneDlg.h"
 #include "mainwindow/MainTemplate.h"
@@ -401,4 +402,26 @@ TEST(MessageBox, ShowsItsTextAsPlainTextNeverAsMarkup) {
     QtMessageBox().show(text);
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(shown, text);
+}
+
+TEST(MainWindow, TheEndOfTheDesktopSessionKeepsWhatThePhoneBookChanged) {
+    Window w;
+    const int result = w.start([](CLogin* l) { TypeLogin(l, "alice", "pw"); },
+                               [&] {
+                                   whenModal<CPhoneBook>([](CPhoneBook* book) {
+                                       QTest::keyClicks(book->control(bookctl::Name), "Anna");
+                                       QTest::keyClicks(book->control(bookctl::Number), "4021");
+                                       QTest::mouseClick(book->control(bookctl::Add), Qt::LeftButton);
+                                       // What the session manager's "die" does, with the phone book still
+                                       // open.
+                                       QEvent quit(QEvent::Quit);
+                                       QCoreApplication::sendEvent(qApp, &quit);
+                                   });
+                                   QTest::mouseClick(w.dlg->control(ctl::Phone), Qt::LeftButton);
+                               });
+    EXPECT_EQ(result, 1);
+    QFile book(w.dir.filePath("PhoneBook.bin"));
+    ASSERT_TRUE(book.open(QIODevice::ReadOnly));
+    EXPECT_EQ(book.readAll(), QByteArray("Anna--4021\r\n"));
+    EXPECT_TRUE(w.box.shown.isEmpty());
 }

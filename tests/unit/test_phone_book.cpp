@@ -4,7 +4,10 @@
 #include "fakes/FakeServices.h"
 #include "fakes/Modal.h"
 #include "history/PhoneBookDlg.h"
+#include "test_file_support.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -90,10 +93,12 @@ TEST(PhoneBook, SavedFileHoldsEveryEntryButThePlaceholderAndReadsBack) {
     const QString path = dir.filePath("deep/folder/PhoneBook.bin"); // created when missing
     PhoneBook book(path);
     book.open();
-    book.add("Zoë", "1");
-    book.add("Euro", "€5");
-    ASSERT_TRUE(book.save());
-    EXPECT_EQ(ReadBytes(path), QByteArray("Euro--?5\r\nZo\xEB--1\r\n"));
+    EXPECT_EQ(book.add("Zoë", "1"), Result::Done);
+    // The file holds Latin-1: anything else would come back as "?", so it is refused.
+    EXPECT_EQ(book.add("Euro", "€5"), Result::Unsupported);
+    EXPECT_EQ(book.add("Ζωή", "5"), Result::Unsupported);
+    ASSERT_EQ(book.save(), PhoneBook::SaveResult::Saved);
+    EXPECT_EQ(ReadBytes(path), QByteArray("Zo\xEB--1\r\n"));
 
     // A hand-edited file: untrimmed rows, a row without "--", an empty line, even the placeholder.
     WriteBytes(path, "  Pat--3  \r\n NEW ITEM\r\nloose\r\n\r\n");
@@ -101,7 +106,7 @@ TEST(PhoneBook, SavedFileHoldsEveryEntryButThePlaceholderAndReadsBack) {
     EXPECT_EQ(book.rows(), (QStringList{" NEW ITEM", "", "  Pat--3  ", "loose"}));
     book.select(2);
     book.edit("Pat", "4");
-    ASSERT_TRUE(book.save());
+    ASSERT_EQ(book.save(), PhoneBook::SaveResult::Saved);
     EXPECT_EQ(ReadBytes(path), QByteArray("\r\nloose\r\nPat--4\r\n"));
 }
 
@@ -111,12 +116,14 @@ struct BookWindow {
     QTemporaryDir tmp;
     QString dir = tmp.filePath("SoftPhone");
     MessageBoxes box;
+    // The main window's book, kept between openings.
+    PhoneBook book{dir + "/PhoneBook.bin"};
     std::unique_ptr<CPhoneBook> w;
     int result = -1;
 
     QString file() const { return dir + "/PhoneBook.bin"; }
     void run(const std::function<void()>& body) {
-        w = std::make_unique<CPhoneBook>(dir, box);
+        w = std::make_unique<CPhoneBook>(book, box);
         whenModal<CPhoneBook>([&](CPhoneBook*) {
             body();
             if (w->isVisible())
@@ -241,4 +248,92 @@ TEST(PhoneBookWindow, EditAndDeleteLeaveThePlaceholderSelectedAndTheNameFieldFoc
         b.click(bookctl::Close);
     });
     EXPECT_EQ(ReadBytes(b.file()), QByteArray("Carla--556\r\n"));
+}
+
+TEST(PhoneBookWindow, AFailedSaveSaysWhatFailedYetTheCallGoesAheadAndTheEntriesWaitForTheNextSave) {
+    BookWindow b;
+    WriteBytes(b.dir, "not a folder"); // the folder cannot be made: a file is in its way
+    b.run([&] {
+        b.type("Anna", "4021");
+        b.click(bookctl::Add);
+        b.select(1);
+        b.click(bookctl::Call);
+    });
+    EXPECT_EQ(b.result, QDialog::Accepted);
+    EXPECT_EQ(b.w->chosenNumber(), "4021");
+    ASSERT_EQ(b.box.shown.size(), 1);
+    EXPECT_EQ(b.box.shown[0].text,
+              QStringLiteral("The phone book could not be saved: the folder %1 cannot be "
+                             "written.\nYour entries are kept for the next save; the call "
+                             "goes ahead.")
+                  .arg(b.dir));
+
+    // The next opening still has the entry, and once the folder can be made it is saved.
+    QFile::remove(b.dir);
+    b.run([&] {
+        EXPECT_EQ(b.list()->count(), 2);
+        EXPECT_EQ(b.list()->item(1)->text(), "Anna--4021");
+        b.click(bookctl::Close);
+    });
+    EXPECT_EQ(ReadBytes(b.file()), QByteArray("Anna--4021\r\n"));
+}
+
+TEST(PhoneBook, AFileThatCannotBeReadIsNeverReplacedAndSaysSo) {
+    QTemporaryDir top;
+    const QString dir = top.filePath("SoftPhone");
+    const QString path = dir + "/PhoneBook.bin";
+    ASSERT_TRUE(QDir().mkpath(dir));
+    WriteBytes(path, "Carl--555\r\n");
+    EXPECT_TRUE(filetest::WithUnreadableFile(top.path(), dir, path, [&] {
+        PhoneBook book(path);
+        book.open();
+        return book.rows() == QStringList{kNewItemRow} && book.add("Anna", "4021") == Result::Done &&
+               book.save() == PhoneBook::SaveResult::Unreadable && book.changed();
+    }));
+    EXPECT_EQ(ReadBytes(path), QByteArray("Carl--555\r\n"));
+}
+
+TEST(PhoneBookWindow, ANameTheFileCannotHoldIsRefusedAndLeftToChange) {
+    BookWindow b;
+    b.run([&] {
+        b.type("", "4021");
+        b.edit(bookctl::Name)->insert("Ζωή"); // typed through an input method
+        b.click(bookctl::Add);
+        ASSERT_EQ(b.box.shown.size(), 1);
+        EXPECT_EQ(b.box.shown[0].text, "The phone book can only keep Western European (Latin-1) characters.\n"
+                                       "Please change \"Ζωή\" before adding it.");
+        EXPECT_EQ(b.list()->count(), 1);
+        EXPECT_EQ(b.edit(bookctl::Name)->text(), "Ζωή");
+        EXPECT_EQ(b.edit(bookctl::Number)->text(), "4021");
+        b.type("Zoe", "4021");
+        b.click(bookctl::Add);
+        b.click(bookctl::Close);
+    });
+    EXPECT_EQ(ReadBytes(b.file()), QByteArray("Zoe--4021\r\n"));
+}
+
+TEST(PhoneBookWindow, TabbingIntoTheListLeavesWhatWasTypedAlone) {
+    BookWindow b;
+    QDir().mkpath(b.dir);
+    WriteBytes(b.file(), "Carl--555\r\n");
+    b.run([&] {
+        QApplication::setActiveWindow(b.w.get());
+        b.type("Anna", "4021");
+        for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+            // From the field before or after the list, into it.
+            b.edit(key == Qt::Key_Tab ? bookctl::Number : bookctl::Name)->setFocus();
+            b.list()->clearFocus();
+            b.edit(key == Qt::Key_Tab ? bookctl::Number : bookctl::Name)->setFocus();
+            for (int i = 0; i < 12 && QApplication::focusWidget() != b.list(); ++i)
+                QTest::keyClick(QApplication::focusWidget(), key);
+            ASSERT_EQ(QApplication::focusWidget(), b.list());
+            EXPECT_EQ(b.edit(bookctl::Name)->text(), "Anna");
+            EXPECT_EQ(b.edit(bookctl::Number)->text(), "4021");
+        }
+        // Choosing a row with the keyboard still fills the fields.
+        QTest::keyClick(b.list(), Qt::Key_Down);
+        EXPECT_EQ(b.edit(bookctl::Name)->text(), "Carl");
+        b.click(bookctl::Add); // an entry is selected: nothing is added
+        QTest::keyClick(b.list(), Qt::Key_Escape);
+    });
 }
