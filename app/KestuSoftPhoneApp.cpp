@@ -105,6 +105,12 @@ int CKestuSoftPhoneApp::run(int argc, char** argv) {
         }
     }
 
+    QString unsafe;
+    if (paths::runtimeDir(&unsafe).isEmpty()) {
+        std::fprintf(stderr, "orvane-softphone: %s\n", unsafe.toLocal8Bit().constData());
+        QtMessageBox().show(unsafe);
+        return 1;
+    }
     QLockFile instance(instanceLockPath());
     instance.setStaleLockTime(0);
     if (!instance.tryLock(0)) {

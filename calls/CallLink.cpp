@@ -103,6 +103,7 @@ void QueueCallLink(Phone& phone, const CallLink& link) {
     st.linkWaiting = 1;
     st.linkNumber = link.number;
     st.linkPostDial = link.postDial;
+    phone.view.startTimer(timer::LinkWait, kLinkWaitMs);
     RunPendingCallLink(phone);
 }
 
@@ -111,11 +112,24 @@ void RunPendingCallLink(Phone& phone) {
     if (!st.linkWaiting || st.registered != 1 || st.callConnected || st.callInProgress || st.ringing)
         return;
     st.linkWaiting = 0;
+    phone.view.stopTimer(timer::LinkWait);
     phone.view.setText(ctl::NumberField, st.linkNumber);
     phone.view.caretToEnd(ctl::NumberField);
     OnPickup(phone);
     if (st.callInProgress)
         st.postDial = st.linkPostDial;
+}
+
+void OnLinkWaitTimer(Phone& phone) {
+    MainState& st = phone.st;
+    phone.view.stopTimer(timer::LinkWait);
+    if (!st.linkWaiting)
+        return;
+    st.linkWaiting = 0;
+    phone.box.show(
+        QStringLiteral("The call to %1 from a link was not placed: the phone could not call within a "
+                       "minute.")
+            .arg(st.linkNumber));
 }
 
 void OnPostDialConnected(Phone& phone) {

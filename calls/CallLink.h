@@ -26,11 +26,18 @@ constexpr int kPostDialPauseMs = 2000;
 // Between two post-dial digits, like keys pressed one after the other.
 constexpr int kPostDialDigitGapMs = 250;
 
+// How long a link's call waits for the phone to be able to place it: a call placed much later
+// than the click would surprise the user.
+constexpr int kLinkWaitMs = 60000;
+
 // Keeps the link's call until the phone can place it (registered, no call under way), then
-// places it as the call button does. Runs at once when it can.
+// places it as the call button does. Runs at once when it can; dropped, with a word to the user,
+// when it could not within kLinkWaitMs.
 void QueueCallLink(Phone& phone, const CallLink& link);
 // Places a queued link's call if the phone now can; run when the registration or a call ends.
 void RunPendingCallLink(Phone& phone);
+// The link's wait is over: its call is dropped and the user told.
+void OnLinkWaitTimer(Phone& phone);
 // The call placed from a link connected: its post-dial digits start after their pauses.
 void OnPostDialConnected(Phone& phone);
 // The post-dial timer: sends the next digit or waits out the next pause.

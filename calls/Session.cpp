@@ -261,6 +261,9 @@ bool OnTimer(Phone& phone, int timerId) {
     case timer::PostDial:
         OnPostDialTimer(phone);
         return true;
+    case timer::LinkWait:
+        OnLinkWaitTimer(phone);
+        return true;
     default:
         return false;
     }

@@ -69,4 +69,5 @@ constexpr int Flash = 3004;     // every 500 ms while an incoming call rings
 constexpr int Ringback = 30006; // every 3000 ms while an outgoing call is in progress
 constexpr int CallDuration = 3; // every 1000 ms while connected
 constexpr int PostDial = 3007;  // the digits of a link, once its call is connected
+constexpr int LinkWait = 3008;  // a link's call not yet placed is dropped when it fires
 } // namespace timer

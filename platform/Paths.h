@@ -9,8 +9,11 @@ namespace paths {
 QString dataDir();
 // $XDG_DATA_HOME/Kestu/SoftPhone/engine: the engine's own files. Created when missing.
 QString engineDir();
-// $XDG_RUNTIME_DIR (or a private fallback): the single-instance lock.
-QString runtimeDir();
+// $XDG_RUNTIME_DIR (or a fallback in the temporary folder): the single-instance lock and the
+// socket for links. Whoever else could write there could hold the lock or answer for the phone,
+// so it must be a folder of this user's, open to nobody else (0700). Empty when it is not,
+// with the reason in `why`.
+QString runtimeDir(QString* why = nullptr);
 // The folder holding the sound files ("Dtmf-0.wav" ... "ring.wav"), found next to the program
 // whether it runs from its build folder or from an installation; never the working directory.
 QString soundDir();

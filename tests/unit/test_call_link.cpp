@@ -100,6 +100,7 @@ TEST(CallLinkCall, WaitsForTheLoginThenCallsAndSendsItsDigitsAfterThePauses) {
     ASSERT_TRUE(t.client->lastSession);
     EXPECT_EQ(t.client->lastSession->calls, QStringList{"AddParticipant(sip:+49301234567@srv)"});
     EXPECT_EQ(t.view.text(ctl::NumberField), "+49301234567"); // the number alone
+    EXPECT_FALSE(t.view.timers.contains(timer::LinkWait));    // placed: nothing waits any more
 
     // Nothing is sent before the call is connected.
     t.client->calls.clear();
@@ -137,4 +138,24 @@ TEST(CallLinkCall, WaitsForTheCallUnderWayAndDropsItsDigitsWhenItsCallEnds) {
     t.deliverSession(RTCSS_DISCONNECTED, t.client->lastSession.get());
     EXPECT_FALSE(t.view.timers.contains(timer::PostDial));
     EXPECT_TRUE(t.phone.st.postDial.isEmpty());
+}
+
+TEST(CallLinkCall, ALinkThePhoneCouldNotCallWithinAMinuteIsDroppedWithAWord) {
+    TestPhone t;
+    t.startEngine();
+    QueueCallLink(t.phone, {"4021", ",9"});
+    EXPECT_EQ(t.view.timers.value(timer::LinkWait), kLinkWaitMs);
+    OnTimer(t.phone, timer::LinkWait);
+    EXPECT_EQ(t.box.texts(),
+              QStringList{
+                  "The call to 4021 from a link was not placed: the phone could not call within a minute."});
+    EXPECT_FALSE(t.view.timers.contains(timer::LinkWait));
+
+    // A login much later places nothing.
+    t.phone.st.serverAddress = "srv";
+    t.phone.st.profile = ComPtr<IRTCProfile>(new FakeProfile);
+    ComPtr<FakeRegEvent> registered(new FakeRegEvent(RTCRS_REGISTERED));
+    t.deliver(RTCE_REGISTRATION_STATE_CHANGE, registered.get());
+    EXPECT_FALSE(t.client->lastSession);
+    EXPECT_EQ(t.box.texts().size(), 1);
 }
