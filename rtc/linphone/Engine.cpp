@@ -14,6 +14,9 @@
 #include <future>
 #include <mutex>
 
+#include <linphone/factory.h>
+#include <linphone/logging.h>
+
 #include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -36,31 +39,34 @@ constexpr int kBusyWindowMs = 1500;
 constexpr int kCallTickMs = 50;
 constexpr int kIdleTickMs = 1000;
 
-// liblinphone may log from its media threads: Qt's logging is thread-safe.
-class LogSink final : public linphone::LoggingServiceListener {
-public:
-    void onLogMessageWritten(const std::shared_ptr<linphone::LoggingService>&, const std::string& domain,
-                             linphone::LogLevel, const std::string& message) override {
-        qCWarning(lcEngine, "%s: %s", domain.c_str(), message.c_str());
-    }
-};
+// liblinphone and its libraries log from their media threads too (a sound device failing, say).
+// The C++ wrapper's log listeners are not safe there: each message looks up and makes wrapper
+// objects on whichever thread logs, and that freed memory under a running call. The C callback
+// is handed the text alone; Qt's logging is thread-safe.
+void LogToQt(LinphoneLoggingService*, const char* domain, LinphoneLogLevel, const char* message) {
+    qCWarning(lcEngine, "%s: %s", domain ? domain : "", message ? message : "");
+}
 
 void installLogSink() {
     static std::once_flag once;
     std::call_once(once, [] {
-        auto service = linphone::LoggingService::get();
+        LinphoneLoggingService* service = linphone_logging_service_get();
         // Errors only, unless a developer asks for more (ORVANE_ENGINE_LOG=warning|message|debug).
         const QByteArray wanted = qgetenv("ORVANE_ENGINE_LOG");
-        linphone::LogLevel level = linphone::LogLevel::Error;
+        LinphoneLogLevel level = LinphoneLogLevelError;
         if (wanted == "warning")
-            level = linphone::LogLevel::Warning;
+            level = LinphoneLogLevelWarning;
         else if (wanted == "message")
-            level = linphone::LogLevel::Message;
+            level = LinphoneLogLevelMessage;
         else if (wanted == "debug")
-            level = linphone::LogLevel::Debug;
-        service->setLogLevel(level);
-        static auto sink = std::make_shared<LogSink>();
-        service->addListener(sink);
+            level = LinphoneLogLevelDebug;
+        linphone_logging_service_set_log_level(service, level);
+        // Setting the callback also ends the library's own output to standard output.
+        LinphoneLoggingServiceCbs* callbacks =
+            linphone_factory_create_logging_service_cbs(linphone_factory_get());
+        linphone_logging_service_cbs_set_log_message_written(callbacks, LogToQt);
+        linphone_logging_service_add_callbacks(service, callbacks);
+        linphone_logging_service_cbs_unref(callbacks);
     });
 }
 
