@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace enginetest;
@@ -39,6 +40,16 @@ public:
     bool soundDevice() {
         bool present = false;
         return rtc::Succeeded(audio->HasSoundDevice(&present)) && present;
+    }
+    // Until the engine has followed the sound server away (false) or back (true): it lets go of
+    // a leaving server only once that server has exited.
+    bool soundDeviceBecomes(bool present) {
+        for (int i = 0; i < 60; ++i) {
+            if (soundDevice() == present)
+                return true;
+            spin(250); // each look reloads the devices while there are none
+        }
+        return false;
     }
     // SIPp calls alice, she answers, SIPp hangs up: true when it went through.
     bool incomingCallConnects() {
@@ -84,8 +95,16 @@ public:
         o.scenario = QStringLiteral("uas_answer.xml");
         o.localPort = uasPort;
         o.advertisedMediaPort = rtp.port();
-        if (!peer.start(o) || !peer.waitUntilReady())
-            return false;
+        // Its port is free between calls, so another program may hold it for a moment (a
+        // random RTP port, say): tried again then.
+        for (int attempt = 0; !(peer.start(o) && peer.waitUntilReady(15000)); ++attempt) {
+            if (attempt == 5 || !peer.errors().contains(QStringLiteral("Address already in use"))) {
+                ADD_FAILURE() << "the far end did not start: " << peer.errors().toStdString();
+                return false;
+            }
+            peer.stop();
+            spin(500);
+        }
         ComPtr<rtc::IRTCSession> session;
         ComPtr<rtc::IRTCParticipant> participant;
         if (engine->client()->CreateSession(rtc::RTCST_PC_TO_PC, QString(), nullptr, 0, session.put()) !=
@@ -93,13 +112,18 @@ public:
             session->AddParticipant(QStringLiteral("sip:4021@") + kamailio.address(), QString(),
                                     participant.put()) != rtc::S_OK)
             return false;
-        engine->waitFor(
+        // Voice within the call's first seconds (a second of it at a time), however slowly a
+        // loaded machine starts the call.
+        int counted = 0;
+        const bool voice = engine->waitFor(
             [&] {
                 rtp.poll();
-                return rtp.audioPackets() > 50;
+                if (rtp.audioPackets() - counted < 50)
+                    return false;
+                counted = rtp.audioPackets();
+                return rtp.takeVoiceLevelDb() > -50;
             },
-            10000);
-        const bool voice = rtp.takeVoiceLevelDb() > -50;
+            15000);
         session->Terminate(rtc::RTCTR_NORMAL);
         engine->waitFor(
             [&] {
@@ -108,17 +132,24 @@ public:
             5000);
         return voice && peer.waitForExit(10000) == 0;
     }
-    // Plays the tone and tells how loud the speaker got.
+    // Plays the tone and tells how loud the speaker got while it played.
     double playedLevelDb() {
         SpeakerRecorder speaker;
         if (!speaker.start())
             return -200;
         spin(300);
         speaker.takeLevelDb();
-        if (audio->PlaySoundFile(tone) != rtc::S_OK)
+        // Refused while the engine still lets go of a server that left.
+        if (!engine->waitFor([&] { return audio->PlaySoundFile(tone) == rtc::S_OK; }, 15000))
             return -150;
-        spin(800);
-        return speaker.takeLevelDb();
+        double loudest = -120;
+        engine->waitFor(
+            [&] {
+                loudest = std::max(loudest, speaker.takeLevelDb());
+                return loudest > -40;
+            },
+            5000);
+        return loudest;
     }
 
     lab::Pulse pulse;
@@ -150,22 +181,22 @@ TEST(EngineSoundServer, DISABLED_GoneAndBackInOneProcess) {
         << "a tone opened on a server on its way out";
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     lab.pulse.stop();
-    lab.spin(1500);
-    EXPECT_FALSE(lab.soundDevice());
-    EXPECT_TRUE(rtc::Failed(lab.audio->PlaySoundFile(lab.tone)));
+    EXPECT_TRUE(lab.soundDeviceBecomes(false));
+    // With no server at all the tone is refused, or goes to ALSA's default device and is lost
+    // there; either way quietly, and the engine goes on.
+    lab.audio->PlaySoundFile(lab.tone);
     EXPECT_TRUE(lab.incomingCallConnects()) << "an incoming call rings and connects without a sound server";
 
     // It comes back: tones play and calls carry voice again.
     ASSERT_TRUE(lab.pulse.start());
-    lab.spin(1500);
-    EXPECT_TRUE(lab.soundDevice());
+    EXPECT_TRUE(lab.soundDeviceBecomes(true));
     EXPECT_GT(lab.playedLevelDb(), -40);
     EXPECT_TRUE(lab.outgoingCallCarriesVoice());
 
     // Restarted between two looks (a desktop update, a headset changing profile): the same.
     lab.pulse.stop();
     ASSERT_TRUE(lab.pulse.start());
-    lab.spin(1500);
+    EXPECT_TRUE(lab.soundDeviceBecomes(true));
     EXPECT_GT(lab.playedLevelDb(), -40);
     EXPECT_TRUE(lab.incomingCallConnects());
     EXPECT_TRUE(lab.outgoingCallCarriesVoice());
