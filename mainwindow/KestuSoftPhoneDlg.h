@@ -5,6 +5,7 @@
 
 #include "engine/RtcApp.h"
 #include "history/CallRecords.h"
+#include "history/SavedPassword.h"
 #include "mainwindow/MainInit.h"
 #include "phone/Phone.h"
 #include "skin/SkinnedDialog.h"
@@ -26,6 +27,8 @@ struct MainWindowServices {
     IMessageBox* box = nullptr;    // none: real message boxes owned by the window
     ISoundPlayer* sound = nullptr; // none: the engine plays the sounds from soundDir
     IWorker* worker = nullptr;     // none: a thread of the window's own
+    // Where the saved password goes; none: the desktop's keyring.
+    ISecretStore* secrets = nullptr;
     QString soundDir;
     QString historyDir;
     AppConfig config;
@@ -111,6 +114,8 @@ private:
     std::unique_ptr<IWorker> ownWorker_;
     CallHistory history_;
     Phone phone_;
+    std::unique_ptr<ISecretStore> ownSecrets_;
+    SavedPassword savedPassword_;
     QMap<int, QTimer*> timers_;
     CLogin* login_ = nullptr;
     int flashes_ = 0;
