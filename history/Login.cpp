@@ -1,5 +1,7 @@
 #include "history/Login.h"
 
+#include "history/CallRecords.h"
+#include "history/SavedPassword.h"
 #include "phone/MainView.h"
 #include "platform/MessageBox.h"
 #include "skin/Fonts.h"
@@ -7,6 +9,7 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTimer>
 
 namespace {
 
@@ -47,9 +50,10 @@ const ControlTable& LoginTemplate() {
 
 } // namespace
 
-CLogin::CLogin(IMainView& main, IMessageBox& box, QString defaultServer, QWidget* parent)
+CLogin::CLogin(IMainView& main, IMessageBox& box, SavedPassword& saved, QString defaultServer,
+               QWidget* parent)
     : SkinnedDialog(parent, Qt::Dialog, loginctl::Skin, 522, 203), main_(main), box_(box),
-      defaultServer_(std::move(defaultServer)) {
+      defaultServer_(std::move(defaultServer)), saved_(saved) {
     setObjectName(QStringLiteral("loginWindow"));
     createControls(LoginTemplate());
     // Enter anywhere in the window runs the login.
@@ -57,6 +61,9 @@ CLogin::CLogin(IMainView& main, IMessageBox& box, QString defaultServer, QWidget
                    loginctl::AccNumber, loginctl::AccPassword})
         control(id)->installEventFilter(this);
     setTabOrder({loginctl::UserName, loginctl::Password, loginctl::Save, loginctl::Login, loginctl::Exit});
+    // Typed, pasted or deleted by the user: the keyring's answer no longer replaces it.
+    connect(controlAs<QLineEdit>(loginctl::Password), &QLineEdit::textEdited, this,
+            [this] { passwordTyped_ = true; });
 }
 
 void CLogin::onCommand(int id) {
@@ -82,6 +89,42 @@ void CLogin::fillOnOpen() {
     loadButtonImages({loginctl::Login, loginctl::Exit});
     LoginWindowOpen(*this, settings_);
     control(loginctl::UserName)->setFocus();
+    if (const QString user = saved_.userToAsk(); !user.isEmpty())
+        askKeyring(user);
+}
+
+void CLogin::askKeyring(const QString& user) {
+    askedUser_ = user;
+    waitingForKeyring_ = true;
+    saved_.ask(user, this, [this](const std::optional<QString>& password) { keyringAnswered(password); });
+    QTimer::singleShot(saved_.answerBoundMs, this, [this] {
+        if (!waitingForKeyring_)
+            return;
+        waitingForKeyring_ = false;
+        saved_.noAnswerInTime();
+        runQueuedLogin();
+    });
+}
+
+void CLogin::keyringAnswered(const std::optional<QString>& password) {
+    waitingForKeyring_ = false;
+    // Filled only for the user it was asked for, and never over what the user typed.
+    if (password && !passwordTyped_ && isVisible() && TrimBlanks(text(loginctl::UserName)) == askedUser_)
+        setText(loginctl::Password, *password);
+    runQueuedLogin();
+}
+
+void CLogin::runQueuedLogin() {
+    if (!loginQueued_)
+        return;
+    loginQueued_ = false;
+    if (isVisible())
+        OnLogin();
+}
+
+void CLogin::done(int result) {
+    loginQueued_ = false;
+    SkinnedDialog::done(result);
 }
 
 QString CLogin::text(int id) const {
@@ -102,7 +145,12 @@ void CLogin::setSaveChecked(bool on) {
 }
 
 void CLogin::OnLogin() {
-    if (LoginWindowCommand(*this, settings_, main_, box_, defaultServer_))
+    // A saved password may still be on its way: wait for it rather than send an empty one.
+    if (waitingForKeyring_ && !passwordTyped_ && TrimBlanks(text(loginctl::UserName)) == askedUser_) {
+        loginQueued_ = true;
+        return;
+    }
+    if (LoginWindowCommand(*this, settings_, saved_, main_, box_, defaultServer_))
         accept();
 }
 

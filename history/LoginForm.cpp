@@ -2,6 +2,7 @@
 
 #include "history/CallRecords.h"
 #include "history/LoginSettings.h"
+#include "history/SavedPassword.h"
 #include "phone/ControlIds.h"
 #include "phone/MainView.h"
 #include "platform/MessageBox.h"
@@ -18,8 +19,10 @@ void LoginWindowOpen(ILoginForm& form, const LoginSettings& settings) {
         form.setText(loginctl::UserName, *user);
 }
 
-bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& main, IMessageBox& box,
-                        const QString& defaultServer) {
+bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, SavedPassword& saved, IMainView& main,
+                        IMessageBox& box, const QString& defaultServer) {
+    const QString previousUser =
+        settings.saveChecked() ? settings.read(LoginSettings::kUserName).value_or(QString()) : QString();
     // The values are written together, once, on every way out: those taken before a refusal
     // stay saved. A store that cannot be written makes the save a silent no-op; the login goes on.
     QList<std::pair<QString, QString>> taken;
@@ -45,7 +48,8 @@ bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& ma
         box.show(blankMessage);
         return false;
     }
-    save(LoginSettings::kPassword, password);
+    taken.append(
+        {LoginSettings::kPassword, saved.onLoginSaved(previousUser, user, password, form.isSaveChecked())});
     main.setText(ctl::PasswordField, password);
 
     form.setText(loginctl::Server, defaultServer);

@@ -1,5 +1,6 @@
 // The login window's behaviour, independent of its widgets: filling it from the saved values
-// when it opens, and its login command (save, copy into the main window, close with OK).
+// when it opens, and its login command (save, copy into the main window, close with OK). The
+// saved password's own place (the keyring, or the file) is SavedPassword's business.
 #pragma once
 
 #include <QString>
@@ -7,6 +8,7 @@
 class IMainView;
 class IMessageBox;
 class LoginSettings;
+class SavedPassword;
 
 // Controls of the login window.
 namespace loginctl {
@@ -36,10 +38,10 @@ public:
     virtual void setSaveChecked(bool on) = 0;
 };
 
-// Fills the form from the saved values: "Password1", "Save", "SIPIP", "UserName".
+// Fills the form from the saved values of the file: "Password1", "Save", "SIPIP", "UserName".
 void LoginWindowOpen(ILoginForm& form, const LoginSettings& settings);
 
 // The login command. True when the window is to close with OK (the main window's account
 // fields then hold the entries); false when it stays open after a message.
-bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, IMainView& main, IMessageBox& box,
-                        const QString& defaultServer);
+bool LoginWindowCommand(ILoginForm& form, LoginSettings& settings, SavedPassword& saved, IMainView& main,
+                        IMessageBox& box, const QString& defaultServer);

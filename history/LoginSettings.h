@@ -1,6 +1,7 @@
 // The saved login: a few string values in the user's settings file (QSettings "Kestu",
-// "SoftPhone", i.e. $XDG_CONFIG_HOME/Kestu/SoftPhone.conf). The file holds a password, so it is
-// kept private to the user: the file 0600, its folder 0700.
+// "SoftPhone", i.e. $XDG_CONFIG_HOME/Kestu/SoftPhone.conf). The file may hold a password (until
+// the keyring has taken it, see SavedPassword), so it is kept private to the user: the file 0600,
+// its folder 0700.
 #pragma once
 
 #include <QList>

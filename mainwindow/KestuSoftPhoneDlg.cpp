@@ -14,6 +14,7 @@
 #include "mainwindow/MainInit.h"
 #include "mainwindow/MainTemplate.h"
 #include "phone/ControlIds.h"
+#include "platform/KeychainStore.h"
 #include "res/Resources.h"
 #include "skin/BitmapSlider.h"
 #include "skin/Fonts.h"
@@ -53,7 +54,9 @@ CKestuSoftPhoneDlg::CKestuSoftPhoneDlg(MainWindowServices services, QWidget* par
       phoneBook_(services_.historyDir + QLatin1Char('/') + PhoneBookFileName()),
       phone_(*this, services_.box ? *services_.box : *ownBox_,
              services_.sound ? *services_.sound : *ownSound_, *services_.clock, *services_.https,
-             services_.worker ? *services_.worker : *ownWorker_, history_, services_.config) {
+             services_.worker ? *services_.worker : *ownWorker_, history_, services_.config),
+      ownSecrets_(services_.secrets ? nullptr : std::make_unique<KeychainStore>()),
+      savedPassword_(services_.secrets ? *services_.secrets : *ownSecrets_) {
     if (auto* engineSound = dynamic_cast<EngineSoundPlayer*>(ownSound_.get()))
         engineSound->setClientSlot(&phone_.st.client);
     setObjectName(QStringLiteral("mainWindow"));
@@ -154,6 +157,8 @@ int CKestuSoftPhoneDlg::DoModal() {
     running_ = true;
     const int result = exec();
     running_ = false;
+    // A login moments ago may still be moving its password into the keyring.
+    savedPassword_.finishPending(2000);
     return result;
 }
 
@@ -287,7 +292,7 @@ QString CKestuSoftPhoneDlg::runCallLog() {
 }
 
 int CKestuSoftPhoneDlg::runAccountLogin() {
-    CLogin login(*this, phone_.box, phone_.config.sipServer, this);
+    CLogin login(*this, phone_.box, savedPassword_, phone_.config.sipServer, this);
     login_ = &login;
     const int result = login.exec();
     login_ = nullptr;
@@ -342,7 +347,7 @@ void CKestuSoftPhoneDlg::setupSliders() {
 
 void CKestuSoftPhoneDlg::createLoginWindow() {
     delete login_;
-    login_ = new CLogin(*this, phone_.box, phone_.config.sipServer, this);
+    login_ = new CLogin(*this, phone_.box, savedPassword_, phone_.config.sipServer, this);
 }
 
 void CKestuSoftPhoneDlg::setLabelFonts() {
@@ -364,7 +369,11 @@ void CKestuSoftPhoneDlg::destroyLoginWindow() {
 bool CKestuSoftPhoneDlg::event(QEvent* e) {
     if (e->type() == kEngineEventMessage) {
         auto* m = static_cast<EngineEventMessage*>(e);
+        const int wasRegistered = phone_.st.registered;
         DispatchEngineEvent(phone_, m->eventType(), m->takeEvent());
+        // The server has accepted the login: the saved password may now leave the file.
+        if (!wasRegistered && phone_.st.registered == 1)
+            savedPassword_.onRegistered(text(ctl::UserNameField), text(ctl::PasswordField));
         return true;
     }
     if (SliderMessage::isSliderMessage(e)) {

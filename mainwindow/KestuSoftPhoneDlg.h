@@ -6,6 +6,7 @@
 #include "engine/RtcApp.h"
 #include "history/CallRecords.h"
 #include "history/PhoneBook.h"
+#include "history/SavedPassword.h"
 #include "mainwindow/MainInit.h"
 #include "phone/Phone.h"
 #include "skin/SkinnedDialog.h"
@@ -27,6 +28,8 @@ struct MainWindowServices {
     IMessageBox* box = nullptr;    // none: real message boxes owned by the window
     ISoundPlayer* sound = nullptr; // none: the engine plays the sounds from soundDir
     IWorker* worker = nullptr;     // none: a thread of the window's own
+    // Where the saved password goes; none: the desktop's keyring.
+    ISecretStore* secrets = nullptr;
     QString soundDir;
     QString historyDir;
     AppConfig config;
@@ -114,6 +117,8 @@ private:
     // Kept between openings of the phone book: entries it could not save wait for the next save.
     PhoneBook phoneBook_;
     Phone phone_;
+    std::unique_ptr<ISecretStore> ownSecrets_;
+    SavedPassword savedPassword_;
     QMap<int, QTimer*> timers_;
     CLogin* login_ = nullptr;
     int flashes_ = 0;

@@ -63,6 +63,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.orvanephone.com/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# QtKeychain reaches the desktop's keyring through libsecret, which it loads at run time: the
+# library scan cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsecret-1-0")
 # Once the sound server restarts, the phone reaches the new one through ALSA's "default"
 # device: on a desktop one of these routes it to the sound server (a clean install without
 # them plays no sound again until the phone restarts).

@@ -324,13 +324,16 @@ double SpeakerRecorder::takeLevelDb() {
     return rms > 0 ? std::max(-120.0, 20.0 * std::log10(rms / 32768.0)) : -120.0;
 }
 
-ChildRun runDisabledTestInChild(const QString& test, const QProcessEnvironment& env, int timeoutMs) {
+ChildRun runDisabledTestInChild(const QString& test, const QProcessEnvironment& env, int timeoutMs,
+                                const QStringList& wrapper) {
     ChildRun run;
     QProcess child;
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_also_run_disabled_tests"),
-                                                          QStringLiteral("--gtest_filter=") + test});
+    QStringList command = wrapper;
+    command << QCoreApplication::applicationFilePath() << QStringLiteral("--gtest_also_run_disabled_tests")
+            << QStringLiteral("--gtest_filter=") + test;
+    child.start(command.takeFirst(), command);
     if (!child.waitForStarted(5000))
         return run;
     run.finished = child.waitForFinished(timeoutMs);

@@ -153,6 +153,9 @@ struct ChildRun {
     bool passed = false; // gtest reported the one test passed
     QString output;
 };
-ChildRun runDisabledTestInChild(const QString& test, const QProcessEnvironment& env, int timeoutMs);
+// `wrapper`: a command that runs the child inside something of its own (its last argument is
+// followed by the child's command line).
+ChildRun runDisabledTestInChild(const QString& test, const QProcessEnvironment& env, int timeoutMs,
+                                const QStringList& wrapper = {});
 
 } // namespace enginetest

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QSettings>
 #include <QTimer>
 
 using namespace windowtest;
@@ -133,7 +134,12 @@ TEST_F(WindowTest, ABillingServerThatDoesNotAnswerHoldsUpNothing) {
 
 TEST_F(WindowTest, SavedLoginIsReadBackOnTheNextStart) {
     run([](CLogin* w) { typeLogin(w, "alice", "alice-secret", true); },
-        [&] { ASSERT_TRUE(waitText(ctl::RegStatus, "Ready to call...")); });
+        [&] {
+            ASSERT_TRUE(waitText(ctl::RegStatus, "Ready to call..."));
+            // Registered: the password leaves the settings file for the keyring.
+            EXPECT_TRUE(waitFor([&] { return QSettings("Kestu", "SoftPhone").value("Password1") == ""; }));
+            EXPECT_EQ(keyring.entries.value("alice"), "alice-secret");
+        });
 
     newWindow();
     QString user, password;

@@ -50,6 +50,7 @@ RecordingWindow& WindowTest::newWindow() {
     s.https = https.get();
     s.clock = &clock;
     s.box = &box;
+    s.secrets = &keyring;
     s.soundDir = paths::soundDir();
     s.historyDir = dir.filePath(QStringLiteral("history"));
     s.config.sipServer = kamailio->address();

@@ -3,6 +3,7 @@
 // private PulseAudio server as the sound card. Message boxes are recorded instead of shown.
 #pragma once
 
+#include "fakes/FakeSecretStore.h"
 #include "fakes/FakeServices.h"
 #include "history/CallRecords.h"
 #include "history/Login.h"
@@ -68,6 +69,9 @@ protected:
 
     QTemporaryDir dir;
     fake::MessageBoxes box;
+    // The desktop's keyring, kept for the whole test like the machine's would be (the real one
+    // is met in test_keychain_store.cpp and tests/gui/keyring_test.py).
+    fake::SecretStore keyring;
     SystemClock clock;
     std::unique_ptr<CurlHttpsClient> https;
     std::unique_ptr<RecordingWindow> window;

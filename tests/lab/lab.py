@@ -229,7 +229,8 @@ class Lab:
         self.sip_port = free_port(avoid=(self.uas_port, self.media_port))
         with open(os.path.join(LAB, "kamailio.cfg.in")) as f:
             cfg = f.read()
-        lines = "".join('\t$sht(subs=>%s) = "%s";\n' % (u, p) for u, p in accounts)
+        quoted = lambda v: '"%s"' % v.replace("\\", "\\\\").replace('"', '\\"')  # noqa: E731
+        lines = "".join("\t$sht(subs=>%s) = %s;\n" % (u, quoted(p)) for u, p in accounts)
         for k, v in (("@PORT@", str(self.sip_port)), ("@UAS_PORT@", str(self.uas_port)), ("@MPATH@", modules),
                      ("@ACCOUNTS@", lines)):
             cfg = cfg.replace(k, v)

@@ -120,7 +120,8 @@ class Screen:
 
     def type(self, text, delay=0.03):
         names = {"-": "minus", ".": "period", "@": "at", "_": "underscore", " ": "space", "*": "asterisk",
-                 "#": "numbersign", ":": "colon", "+": "plus"}
+                 "#": "numbersign", ":": "colon", "+": "plus", "&": "ampersand", "<": "less", ">": "greater",
+                 '"': "quotedbl", "'": "apostrophe", "%": "percent", "=": "equal"}
         for c in text:
             self.key(names.get(c, c), delay)
 

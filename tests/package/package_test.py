@@ -285,9 +285,12 @@ def check_package(build, prefix, tmp, facts):
           and fields["Homepage"].startswith("https://") and "\n" in fields["Description"],
           "the package has a section, maintainer address, homepage and long description", fields)
     depends = [d.strip().split()[0] for d in fields["Depends"].split(",") if d.strip()]
-    wanted = {"liblinphone": r"liblinphone(\+\+)?\d+", "Qt 6 widgets": r"libqt6widgets6", "libcurl": r"libcurl4.*"}
+    # libsecret is loaded by QtKeychain at run time: no library scan finds it.
+    wanted = {"liblinphone": r"liblinphone(\+\+)?\d+", "Qt 6 widgets": r"libqt6widgets6", "libcurl": r"libcurl4.*",
+              "QtKeychain": r"libqt6keychain\d+", "libsecret": r"libsecret-1-0"}
     missing = [what for what, pat in wanted.items() if not any(re.fullmatch(pat, d) for d in depends)]
-    check(not missing, "the package depends on liblinphone, Qt 6 widgets and libcurl", f"missing {missing}: {depends}")
+    check(not missing, "the package depends on liblinphone, Qt 6 widgets, libcurl, QtKeychain and libsecret",
+          f"missing {missing}: {depends}")
     check(not [d for d in depends if d.endswith("-dev")], "and on no development package", depends)
 
     changelog = gzip.open(facts["changelog"], "rt").read()

@@ -1,6 +1,7 @@
 // The real main window and login window on the offscreen platform, over the scripted engine:
 // start-up with the login window, controls and their places, keys, posted engine events,
 // timers and the close button.
+#include "fakes/FakeSecretStore.h"
 #include "fakes/FakeServices.h"
 #include "fakes/Modal.h"
 #include "history/Login.h"
@@ -37,6 +38,7 @@ struct Window {
     Clock clock;
     Https https;
     InlineWorker worker;
+    SecretStore keyring;
     ComPtr<FakeClient> client{new FakeClient};
     std::unique_ptr<CKestuSoftPhoneDlg> dlg;
     QStringList opened;
@@ -54,6 +56,7 @@ struct Window {
         s.box = realBoxes ? realBoxes : &box;
         s.sound = &sound;
         s.worker = &worker;
+        s.secrets = &keyring;
         s.historyDir = dir.path();
         s.config.sipServer = "sip.example.net";
         s.openUrl = [this](const QString& url) { opened << url; };
