@@ -3,8 +3,9 @@
 // - The router's binding is kept by the core's keep-alives (Engine.cpp sets their period).
 // - A registration refresh now and then, answered by the server, shows the address and port the
 //   server sees (the received and rport of its Via): when they changed under the phone's feet
-//   (a router that restarted or forgot the binding), that refresh has already registered the new
-//   ones and the core's NAT helper puts them in the contact.
+//   (a router that restarted or forgot the binding), that refresh has registered them with a
+//   registrar that follows the source address, and one more right after puts them in the contact
+//   (the core's NAT helper) for any registrar.
 // - A change of the network (NetworkWatch) restarts the core's transports from the new address,
 //   which registers again; no route to the server shows as "no network" until one comes back.
 // - After sleep (SleepWatch) the registration is refreshed at once.
@@ -192,12 +193,21 @@ void Engine::notePublicAddress(AccountRecord& record) {
     if (record.publicAddress.isEmpty()) {
         qCInfo(lcEngineNetwork, "the server sees the phone at %s", qUtf8Printable(seen));
     } else {
-        // The REGISTER that showed it has registered the new address already; the contact
-        // follows with the core's NAT helper.
+        // The router gave the phone a new binding. The REGISTER that showed it has told a
+        // registrar that follows the source address already; once more, from the loop, so that
+        // the contact names the new address too.
         qCInfo(lcEngineNetwork,
-               "the server now sees the phone at %s, no longer at %s: the router gave it a new "
-               "binding; registered again from there",
+               "the server now sees the phone at %s, no longer at %s: registering again from there",
                qUtf8Printable(seen), qUtf8Printable(record.publicAddress));
+        QTimer::singleShot(
+            0, iterateTimer_.get(), [this, weak = std::weak_ptr<linphone::Account>(record.account)] {
+                auto account = weak.lock();
+                const AccountRecord* r = account ? findRecord(account.get()) : nullptr;
+                if (r && !r->disabling && !r->superseded && !r->rejected && accountInCore(core_, account)) {
+                    account->refreshRegister();
+                    wake();
+                }
+            });
     }
     record.publicAddress = seen;
 }

@@ -79,12 +79,15 @@ class Phone:
         screen.type("alice-secret")
         screen.key("Return")
         main = screen.wait_window(TITLE, MAIN, started, 15, self.proc.alive)
-        if not main or not wait_until(lambda: "GET /callshop/getBalance.php" in read(billing_log), 15, 0.1):
+        if not main or not wait_until(lambda: self.balance_queries() > 0, 15, 0.1):
             raise LabError("the phone did not log in", [self.proc.log, self.log])
         self.main = main[1]
 
     def alive(self):
         return self.proc.alive()
+
+    def balance_queries(self):
+        return read(self.billing_log).count("GET /callshop/getBalance.php")
 
     def logged(self):
         return read(self.log)
@@ -137,6 +140,7 @@ def incoming_call(net, phone, what):
     _calls[0] += 1
     n = _calls[0]
     dismiss_boxes(phone.screen)
+    queries = phone.balance_queries()
     caller, log = net.sipp("caller%d" % n, "uac_answer.xml",
                            ["-s", "alice", "-d", "1000", "-set", "caller", "5551000", "-rtp_echo",
                             "%s:%d" % (SERVICE, SIP_PORT)], 5100 + n, 16000 + 10 * n)
@@ -154,6 +158,9 @@ def incoming_call(net, phone, what):
         except subprocess.TimeoutExpired:
             pass
         check(caller.popen.returncode == 0, what + ": it is answered and ends cleanly", tail(log, 20))
+        # The balance query that follows a call is answered before the next case begins (a
+        # process stopped in the middle of it would find it timed out when continued).
+        wait_until(lambda: phone.balance_queries() > queries, 10, 0.05)
     caller.stop()
     return rang
 
@@ -161,7 +168,7 @@ def incoming_call(net, phone, what):
 def registered_again(net, before, what, since):
     """Waits for a REGISTER saved after the `before` first ones; checks it came within 10 s."""
     got = wait_until(lambda: len(net.registrations()) > before, 10, 0.05)
-    check(got, "%s: registered again within 10 s (%.1f s)" % (what, time.time() - since), tail(net.kamailio.log, 6))
+    check(got, "%s: registered again within 10 s (%.2f s)" % (what, time.time() - since), tail(net.kamailio.log, 6))
     return net.registrations()[-1] if got else None
 
 
@@ -194,6 +201,9 @@ def sleep_case(net, phone):
     now = registered_again(net, len(before), "after SIGSTOP/SIGCONT", woke)
     if now and before:
         check(now != before[-1], "the router gave the phone a new public port (%s, was %s)" % (now, before[-1]))
+        # Registered again with the new binding in its contact, for registrars that go by it.
+        named = wait_until(lambda: any(now in c for c in net.contacts()[len(before):]), 10, 0.05)
+        check(named, "and the phone's contact names it within 10 s", "\n".join(net.contacts()[-3:]))
     incoming_call(net, phone, "after sleeping")
 
 

@@ -178,6 +178,10 @@ class HomeNet:
         """The source address:port of every REGISTER kamailio saved, in order."""
         return re.findall(r"REGISTER \S+ saved from (\S+?) ", _read(self.kamailio.log))
 
+    def contacts(self):
+        """The Contact of every REGISTER kamailio saved, in order."""
+        return re.findall(r"REGISTER \S+ saved from \S+ \(Contact (.*)\)", _read(self.kamailio.log))
+
     def sipp(self, name, scenario, extra, port, media):
         log = os.path.join(self.lab.run, "%s-%s-messages.log" % (self.service_ns, name))
         return self._proc(name, self.service_ns, [
