@@ -14,7 +14,7 @@ packages=(
     qt6-svg-dev dpkg-dev desktop-file-utils appstream lintian librsvg2-bin man-db xdg-utils
     strace gdb
     baresip-core tcpdump python3-xlib
-    iproute2 nftables conntrack
+    iproute2 nftables conntrack dbus-daemon python3-dbus
 )
 
 missing=()

@@ -6,7 +6,8 @@
   (`masquerade fully-random`), both forgetting a binding after ROUTER_TIMEOUT s without traffic:
   idle well past that, then an incoming call rings;
 - the process stopped (SIGSTOP) until the router forgot its binding, then continued: it registers
-  again within 10 s and an incoming call rings;
+  again within 10 s and an incoming call rings; the same after a suspend announced by logind's
+  PrepareForSleep on a private system bus;
 - a new address (another network): registered again within 10 s, an incoming call rings;
 - the network gone: the log says so and the phone does not spin; back: registered within 10 s,
   an incoming call rings;
@@ -27,7 +28,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
 
 from lab import LAB, Lab, LabError, check, failures, stacks, tail, wait_until  # noqa: E402
-from netlab import SERVICE, SIP_PORT, UAS_PORT, HomeNet, rtp_digits, udp_packets  # noqa: E402
+from netlab import SERVICE, SIP_PORT, UAS_PORT, FakeLogind, HomeNet, rtp_digits, udp_packets  # noqa: E402
 from xui import Screen  # noqa: E402
 
 TITLE = "Orvane Softphone"
@@ -51,7 +52,7 @@ class Phone:
     """The program in the phone's namespace, logged in as alice through its login window, with
     its log file asked for on the command line."""
 
-    def __init__(self, lab, net, screen, home, name):
+    def __init__(self, lab, net, screen, home, name, extra_env=None):
         self.lab, self.net, self.screen, self.home = lab, net, screen, home
         for sub in ("config", "data", "runtime"):
             os.makedirs(os.path.join(home, sub), mode=0o700, exist_ok=True)
@@ -68,6 +69,7 @@ class Phone:
                    XDG_CONFIG_HOME=os.path.join(home, "config"), XDG_DATA_HOME=os.path.join(home, "data"),
                    XDG_RUNTIME_DIR=os.path.join(home, "runtime"), ORVANE_SIP_SERVER="%s:%d" % (SERVICE, SIP_PORT),
                    ORVANE_BILLING_HOST="127.0.0.1:%d" % BILLING_PORT, ORVANE_CA_FILE=lab.ca_file)
+        env.update(extra_env or {})
         started = time.time()
         self.proc = net.start_in_phone(name, [os.path.abspath(sys.argv[1]), "--log", self.log], env=env)
         login = screen.wait_window(TITLE, LOGIN, started, 30, self.proc.alive)
@@ -207,6 +209,19 @@ def sleep_case(net, phone):
     incoming_call(net, phone, "after sleeping")
 
 
+def logind_case(net, phone, logind):
+    """A suspend as the desktop announces it: the process never stops, so only logind's signal
+    can tell the phone; the router forgot the binding meanwhile."""
+    check("from logind" in phone.logged(), "the phone listens to logind's PrepareForSleep")
+    logind.prepare_for_sleep(True)
+    net.ns(net.router_ns, "conntrack", "-F")
+    before = len(net.registrations())
+    woke = time.time()
+    logind.prepare_for_sleep(False)
+    registered_again(net, before, "after logind's PrepareForSleep(false)", woke)
+    incoming_call(net, phone, "after a suspend announced by logind")
+
+
 def address_case(net, phone):
     before = len(net.registrations())
     changed = time.time()
@@ -276,6 +291,7 @@ def main():
     run = tempfile.mkdtemp(prefix="orvane-nat-")
     lab = Lab(run)
     screen = None
+    logind = None
     nets = []
     phones = []
     try:
@@ -287,13 +303,16 @@ def main():
         lab.start_pulse()
         lab.start_xvfb()
         screen = Screen(lab.display)
+        logind = FakeLogind(lab)
         for tag, random_ports in (("k", False), ("r", True)):
             net = HomeNet(lab, tag, random_ports, ROUTER_TIMEOUT)
             nets.append(net)
             net.start_service([("alice", "alice-secret")])
-            phones.append(Phone(lab, net, screen, os.path.join(run, "home-" + tag), "phone-" + tag))
+            phones.append(Phone(lab, net, screen, os.path.join(run, "home-" + tag), "phone-" + tag,
+                                {"DBUS_SYSTEM_BUS_ADDRESS": logind.address}))
             _phones.append(phones[-1])
         idle_cases(nets, phones)
+        logind_case(nets[0], phones[0], logind)
         net, phone = nets[1], phones[1]
         sleep_case(net, phone)
         address_case(net, phone)
@@ -319,6 +338,8 @@ def main():
                                env=dict(os.environ, DISPLAY=lab.display), timeout=20)
         if screen:
             screen.close()
+        if logind:
+            logind.close()
         for net in nets:
             net.close()
         lab.stop_all()

@@ -254,3 +254,47 @@ def rtp_digits(packets, dport):
         if event < len(names):
             seen.setdefault(ts, names[event])
     return "".join(seen[k] for k in sorted(seen))
+
+
+class FakeLogind:
+    """A private bus standing in for the system bus, on which this process owns logind's name
+    and says PrepareForSleep(true/false) as logind does around a suspend. The phone reaches the
+    bus through DBUS_SYSTEM_BUS_ADDRESS (a filesystem socket, which crosses namespaces)."""
+
+    def __init__(self, lab):
+        import dbus
+        import dbus.lowlevel
+        self._lowlevel = dbus.lowlevel
+        folder = os.path.join(lab.run, "sysbus")
+        os.makedirs(folder, exist_ok=True)
+        self.socket = os.path.join(folder, "bus")
+        config = os.path.join(folder, "bus.conf")
+        with open(config, "w") as f:
+            f.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                    "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                    "<busconfig><type>system</type><listen>unix:path=%s</listen><auth>EXTERNAL</auth>"
+                    "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
+                    "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                    "</policy></busconfig>\n" % self.socket)
+        self.daemon = Proc(lab, "sysbus", ["dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile"])
+        if not wait_until(lambda: not self.daemon.alive() or os.path.exists(self.socket), 10, 0.05) \
+                or not self.daemon.alive():
+            raise LabError("the private system bus did not start", [self.daemon.log])
+        self.address = "unix:path=" + self.socket
+        self.bus = dbus.bus.BusConnection(self.address)
+        if self.bus.request_name("org.freedesktop.login1") != dbus.bus.REQUEST_NAME_REPLY_PRIMARY_OWNER:
+            raise LabError("could not own logind's name on the private bus")
+
+    def prepare_for_sleep(self, sleeping):
+        msg = self._lowlevel.SignalMessage("/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                           "PrepareForSleep")
+        msg.append(bool(sleeping), signature="b")
+        self.bus.send_message(msg)
+        self.bus.flush()
+
+    def close(self):
+        try:
+            self.bus.close()
+        except Exception:
+            pass
+        self.daemon.stop()
