@@ -12,7 +12,8 @@
 - the network gone: the log says so and the phone does not spin; back: registered within 10 s,
   an incoming call rings;
 - a 20 s call with 5 % of RTP lost each way: 12 of 12 DTMF digits arrive, RTP flows both ways;
-- the log file asked for with --log holds the registration, network and call events.
+- the log file asked for with --log holds the registration, network and call events;
+- one phone knows the service by name, through a DNS server on the service's side.
 
     nat_test.py <orvane-softphone>
 """
@@ -55,7 +56,7 @@ class Phone:
     """The program in the phone's namespace, logged in as alice through its login window, with
     its log file asked for on the command line."""
 
-    def __init__(self, lab, net, screen, home, name, extra_env=None):
+    def __init__(self, lab, net, screen, home, name, extra_env=None, server=SERVICE):
         self.lab, self.net, self.screen, self.home = lab, net, screen, home
         for sub in ("config", "data", "runtime"):
             os.makedirs(os.path.join(home, sub), mode=0o700, exist_ok=True)
@@ -70,7 +71,7 @@ class Phone:
         env = {k: v for k, v in os.environ.items() if not k.startswith(("ORVANE_", "QT_"))}
         env.update(lab.pulse_env, DISPLAY=lab.display, QT_QPA_PLATFORM="xcb",
                    XDG_CONFIG_HOME=os.path.join(home, "config"), XDG_DATA_HOME=os.path.join(home, "data"),
-                   XDG_RUNTIME_DIR=os.path.join(home, "runtime"), ORVANE_SIP_SERVER="%s:%d" % (SERVICE, SIP_PORT),
+                   XDG_RUNTIME_DIR=os.path.join(home, "runtime"), ORVANE_SIP_SERVER="%s:%d" % (server, SIP_PORT),
                    ORVANE_BILLING_HOST="127.0.0.1:%d" % BILLING_PORT, ORVANE_CA_FILE=lab.ca_file)
         env.update(extra_env or {})
         started = time.time()
@@ -211,6 +212,11 @@ def sleep_case(net, phone):
     incoming_call(net, phone, "after sleeping")
 
 
+def by_name_case(net, phone):
+    check("query sip.lab.test type 1" in read(os.path.join(net.lab.run, "dns-%s.log" % net.service_ns)),
+          "the phone that knows the service by name looked it up in DNS")
+
+
 def logind_case(net, phone, logind):
     """A suspend as the desktop announces it: the process never stops, so only logind's signal
     can tell the phone; the router forgot the binding meanwhile."""
@@ -310,9 +316,12 @@ def main():
             net = HomeNet(lab, tag, random_ports, ROUTER_TIMEOUT)
             nets.append(net)
             net.start_service([("alice", "alice-secret")])
+            # One phone knows the service by name, through DNS, as the real service is known.
+            server = net.name_service("sip.lab.test") if not random_ports else SERVICE
             phones.append(Phone(lab, net, screen, os.path.join(run, "home-" + tag), "phone-" + tag,
-                                {"DBUS_SYSTEM_BUS_ADDRESS": logind.address}))
+                                {"DBUS_SYSTEM_BUS_ADDRESS": logind.address}, server))
             _phones.append(phones[-1])
+        by_name_case(nets[0], phones[0])
         idle_cases(nets, phones)
         logind_case(nets[0], phones[0], logind)
         net, phone = nets[1], phones[1]

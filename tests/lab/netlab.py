@@ -14,6 +14,7 @@ the test's PID, so that concurrent runs never meet."""
 
 import os
 import re
+import shutil
 import struct
 import subprocess
 import time
@@ -96,6 +97,7 @@ class HomeNet:
             m = re.match(re.escape(prefix) + r"(\d+)-\w+-(ph|rt|sv)$", name)
             if m and not os.path.exists("/proc/" + m.group(1)):
                 run("ip", "netns", "del", name, check=False)
+                shutil.rmtree("/etc/netns/" + name, ignore_errors=True)
 
     def _nft(self, rules):
         r = subprocess.run(["ip", "netns", "exec", self.router_ns, "nft", "-f", "-"], input=rules,
@@ -189,6 +191,19 @@ class HomeNet:
             "-mp", str(media), "-m", "1", "-nostdin", "-timeout", "60s", "-timeout_error", "-trace_msg",
             "-message_file", log] + list(extra)), log
 
+    def name_service(self, name):
+        """Makes the service known by `name` to the phone: a DNS server on the service's side
+        and, as `ip netns exec` reads it, a resolv.conf of the phone's namespace naming it."""
+        self.etc = "/etc/netns/" + self.phone_ns
+        os.makedirs(self.etc, exist_ok=True)
+        with open(os.path.join(self.etc, "resolv.conf"), "w") as f:
+            f.write("nameserver %s\n" % SERVICE)
+        dns = self._proc("dns-" + self.service_ns, self.service_ns,
+                         ["/usr/bin/python3", os.path.join(LAB, "dns_stub.py"), SERVICE, SERVICE])
+        if not wait_until(lambda: not dns.alive() or "listening" in _read(dns.log), 10, 0.05) or not dns.alive():
+            raise LabError("the DNS stub did not start", [dns.log])
+        return name
+
     def start_in_phone(self, name, args, env, log=None):
         return self._proc(name, self.phone_ns, args, env=env, log=log)
 
@@ -198,6 +213,9 @@ class HomeNet:
         for p in reversed(self.procs):
             p.stop()
         self.procs = []
+        if getattr(self, "etc", None):
+            shutil.rmtree(self.etc, ignore_errors=True)
+            self.etc = None
         for n in reversed(self.made):
             run("ip", "netns", "del", n, check=False)
         self.made = []
