@@ -60,8 +60,14 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QString& versio
                                   QStringLiteral("Displays this help and exits."));
     const QCommandLineOption version_({QStringLiteral("v"), QStringLiteral("version")},
                                       QStringLiteral("Displays the version and exits."));
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Writes registration, network and call events to <file> (added to its end),\n"
+                       "for example to send when calls do not arrive. ORVANE_LOG_FILE does the same."),
+        QStringLiteral("file"));
     parser.addOption(help);
     parser.addOption(version_);
+    parser.addOption(log);
     parser.addPositionalArgument(QStringLiteral("link"), QStringLiteral("The link to call."),
                                  QStringLiteral("[link]"));
 
@@ -94,5 +100,6 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QString& versio
     }
     if (!links.isEmpty())
         out.link = links.first();
+    out.logFile = parser.value(log);
     return out;
 }

@@ -8,8 +8,9 @@
 struct CommandLine {
     enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
-    QString output; // what Help, Version and Error print
-    QString link;   // the link given, if any (not yet checked)
+    QString output;  // what Help, Version and Error print
+    QString link;    // the link given, if any (not yet checked)
+    QString logFile; // --log FILE: where registration, network and call events are written
 };
 
 // `arguments` as the process got them, the program's name first. Qt's own window-system options

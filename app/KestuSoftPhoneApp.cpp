@@ -7,12 +7,14 @@
 #include "platform/AppConfig.h"
 #include "platform/Clock.h"
 #include "platform/HttpsClient.h"
+#include "platform/LogFile.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "rtc/linphone/LinphoneClient.h"
 
 #include <QApplication>
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -20,6 +22,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcApp, "orvane.app", QtWarningMsg)
 
 namespace {
 
@@ -80,6 +84,20 @@ int CKestuSoftPhoneApp::run(int argc, char** argv) {
         return 2;
     case CommandLine::Action::Run:
         break;
+    }
+    const QString logFile =
+        command.logFile.isEmpty() ? qEnvironmentVariable("ORVANE_LOG_FILE") : command.logFile;
+    if (!logFile.isEmpty()) {
+        QString why;
+        if (!StartLogFile(logFile, &why)) {
+            std::fprintf(stderr, "orvane-softphone: cannot write the log to %s: %s\n",
+                         logFile.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+            return 2;
+        }
+        // The engine's own warnings belong in a log a user sends (a developer may ask for more).
+        if (qEnvironmentVariableIsEmpty("ORVANE_ENGINE_LOG"))
+            qputenv("ORVANE_ENGINE_LOG", "warning");
+        qCInfo(lcApp, "Orvane Softphone %s started", ORVANE_VERSION);
     }
     // The engine's slow set-up runs while Qt starts and the window is built.
     PrepareLinphoneClient();

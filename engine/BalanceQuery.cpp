@@ -4,11 +4,18 @@
 #include "phone/ControlIds.h"
 #include "phone/Phone.h"
 
+#include <QLoggingCategory>
+
 #include <memory>
+
+Q_LOGGING_CATEGORY(lcBalance, "orvane.balance", QtWarningMsg)
 
 namespace {
 
 void ShowBalance(Phone& phone, const HttpsResponse& response) {
+    if (response.outcome != HttpsResponse::Outcome::Ok || response.status >= 400)
+        qCInfo(lcBalance, "the balance query failed: %s (HTTP status %ld)", qUtf8Printable(response.error),
+               static_cast<long>(response.status));
     if (response.outcome == HttpsResponse::Outcome::Exception)
         phone.box.show(QStringLiteral("Received Exception from OpenURL()"));
     // An HTTP error page carries no balance: report it instead of showing an empty one.

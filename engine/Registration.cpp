@@ -6,6 +6,10 @@
 #include "phone/ControlIds.h"
 #include "phone/Phone.h"
 
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcRegistration, "orvane.registration", QtWarningMsg)
+
 using namespace rtc;
 
 QString XmlEscape(const QString& value) {
@@ -175,6 +179,12 @@ void OnRegistrationStateChange(Phone& phone, IRTCRegistrationStateChangeEvent* e
         return;
     MainState& st = phone.st;
     IMainView& view = phone.view;
+    static const char* const kNames[] = {"not registered", "registering", "registered", "rejected",
+                                         "unregistering"};
+    if (state >= RTCRS_NOT_REGISTERED && state <= RTCRS_UNREGISTERING)
+        qCInfo(lcRegistration, "%s as %s at %s (status %ld%s)", kNames[state], qUtf8Printable(st.accountName),
+               qUtf8Printable(st.serverAddress), statusCode,
+               statusCode == RTC_E_NO_NETWORK ? ": no network" : "");
     switch (state) {
     case RTCRS_NOT_REGISTERED:
         SetCallButtons(phone, false);
@@ -184,7 +194,10 @@ void OnRegistrationStateChange(Phone& phone, IRTCRegistrationStateChangeEvent* e
         break;
     case RTCRS_REGISTERING:
         SetCallButtons(phone, false);
-        view.setText(ctl::RegStatus, QStringLiteral("Registering..."));
+        // Without a network the phone cannot be reached: it says so rather than "Ready to call..."
+        // or an endless "Registering...", and registers again once a network is back.
+        view.setText(ctl::RegStatus, statusCode == RTC_E_NO_NETWORK ? QStringLiteral("No network...")
+                                                                    : QStringLiteral("Registering..."));
         view.setText(ctl::LoggedInUser, QString());
         break;
     case RTCRS_REGISTERED:

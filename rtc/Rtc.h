@@ -31,6 +31,9 @@ constexpr HRESULT RTC_E_INVALID_SESSION_STATE = static_cast<HRESULT>(0x80EE0009u
 constexpr HRESULT RTC_E_INVALID_SIP_URL = static_cast<HRESULT>(0x80EE0007u);
 constexpr HRESULT RTC_E_CLIENT_NOT_INITIALIZED = static_cast<HRESULT>(0x80EE0019u);
 constexpr HRESULT RTC_E_NO_DEVICE = static_cast<HRESULT>(0x80EE000Cu);
+// The status code of a registering event while no network reaches the server: the engine
+// registers again by itself once one does.
+constexpr HRESULT RTC_E_NO_NETWORK = static_cast<HRESULT>(0x80EE0030u);
 
 constexpr bool Failed(HRESULT hr) {
     return hr < 0;

@@ -15,6 +15,7 @@ packages=(
     strace gdb
     baresip-core tcpdump python3-xlib
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring libsecret-tools dbus-daemon dbus-bin
+    iproute2 nftables conntrack python3-dbus
 )
 
 missing=()

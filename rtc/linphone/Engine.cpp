@@ -1,7 +1,9 @@
 #include "rtc/linphone/Engine.h"
 
 #include "rtc/linphone/EngineSupport.h"
+#include "rtc/linphone/NetworkWatch.h"
 #include "rtc/linphone/PulseGuard.h"
+#include "rtc/linphone/SleepWatch.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -38,6 +40,8 @@ constexpr int kBusyTickMs = 10;
 constexpr int kBusyWindowMs = 1500;
 constexpr int kCallTickMs = 50;
 constexpr int kIdleTickMs = 1000;
+// 4 bytes of UDP payload each (32 bytes on the wire with the IPv4 and UDP headers).
+constexpr int kKeepAliveMs = 15000;
 
 // liblinphone and its libraries log from their media threads too (a sound device failing, say).
 // The C++ wrapper's log listeners are not safe there: each message looks up and makes wrapper
@@ -162,6 +166,12 @@ HRESULT Engine::initialize() {
     // it decides after a few seconds that the network is down and drops the registration.
     config->setInt("sip", "use_ipv6", 0);
     config->setInt("sip", "ipv6_migration_done", 1);
+    // The engine follows the network itself (EngineNetwork.cpp) and tells the core.
+    config->setInt("sip", "auto_net_state_mon", 0);
+    // A home router forgets an idle UDP binding after 30 s (the netfilter default most of them
+    // run; carrier-grade NAT and hotspots are no longer): a CRLF keep-alive every 15 s keeps it,
+    // even when one is lost. The core's own default of 30 s lets it die just before each one.
+    config->setInt("sip", "keepalive_period", kKeepAliveMs);
 
     core_ = factory->createCoreWithConfig(config, nullptr);
     if (!core_)
@@ -178,6 +188,7 @@ HRESULT Engine::initialize() {
     core_->setTransports(transports);
     core_->enableIpv6(false);
     core_->setStunServer("");
+    core_->enableKeepAlive(true);
     core_->enableVideoCapture(false);
     core_->enableVideoDisplay(false);
     auto video = factory->createVideoActivationPolicy();
@@ -202,6 +213,8 @@ HRESULT Engine::initialize() {
         return E_FAIL;
     }
 
+    // Reachable until the engine learns otherwise (it checks once there is a server to reach).
+    core_->setNetworkReachable(true);
     soundServerSeen_ = soundServer_.current(true);
     speakerVolume_ = dbToVolume(core_->getPlaybackGainDb());
     micVolume_ = core_->micEnabled() ? dbToVolume(core_->getMicGainDb()) : 0;
@@ -212,6 +225,7 @@ HRESULT Engine::initialize() {
     levelTimer_ = std::make_unique<QTimer>();
     QObject::connect(levelTimer_.get(), &QTimer::timeout, [this] { pollLevels(); });
     watchSipSockets();
+    startNetworkWatch();
     wake();
     retryTimer_ = std::make_unique<QTimer>();
     retryTimer_->setSingleShot(true);
@@ -227,6 +241,7 @@ void Engine::shutdown() {
         return;
     // No event may reach a sink while the core goes down.
     sinks_.clear();
+    stopNetworkWatch();
     iterateTimer_.reset();
     sipSockets_.clear();
     levelTimer_.reset();
@@ -294,9 +309,11 @@ void Engine::raiseSessionState(Session& session, RTC_SESSION_STATE state, long s
 
 void Engine::raiseRegistrationState(AccountRecord& record, RTC_REGISTRATION_STATE state, long statusCode) {
     // Registration refreshes repeat "Ok"; the program only cares about changes.
-    if (record.last == state)
+    const bool noNetwork = statusCode == RTC_E_NO_NETWORK;
+    if (record.last == state && record.noNetwork == noNetwork)
         return;
     record.last = state;
+    record.noNetwork = noNetwork;
     raise(RTCE_REGISTRATION_STATE_CHANGE, new RegistrationEvent(state, statusCode));
 }
 

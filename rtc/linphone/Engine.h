@@ -31,6 +31,9 @@ class Call;
 
 namespace rtc::lin {
 
+class NetworkWatch;
+class SleepWatch;
+
 class Engine : public std::enable_shared_from_this<Engine> {
 public:
     explicit Engine(EngineOptions options);
@@ -78,11 +81,25 @@ private:
         bool retrying = false;   // the registrar could not be reached or failed: registering again later
         bool superseded = false; // a later login replaced it: logged off without a word
         int retries = 0;         // failed attempts in a row
+        bool noNetwork = false;  // the last event said "no network"
+        QString publicAddress{}; // where the server last saw the phone come from (received:rport)
     };
 
     void raise(RTC_EVENT type, IUnknown* event);
     void raiseSessionState(Session& session, RTC_SESSION_STATE state, long statusCode);
     void raiseRegistrationState(AccountRecord& record, RTC_REGISTRATION_STATE state, long statusCode);
+
+    // Staying reachable (EngineNetwork.cpp): the network's comings and goings, sleep, and the
+    // address the server sees.
+    void startNetworkWatch();
+    void stopNetworkWatch();
+    void checkNetwork();
+    void restartTransports(bool up);
+    void onWoke(qint64 asleepMs);
+    void probeRegistrations();
+    void registerLiveAccountsAgain();
+    void notePublicAddress(AccountRecord& record);
+    QString networkTarget();
     AccountRecord* findRecord(const linphone::Account* account);
     void removeFinishedAccounts(const linphone::Account* keep);
     void supersedeAccountsOtherThan(const linphone::Account* keep);
@@ -133,6 +150,14 @@ private:
     Session* placing_ = nullptr;
     std::deque<char> dtmfQueue_;
     SoundServer soundServer_;
+
+    std::unique_ptr<NetworkWatch> networkWatch_;
+    std::unique_ptr<SleepWatch> sleepWatch_;
+    std::unique_ptr<QTimer> probeTimer_;
+    bool networkUp_ = true;
+    QString localAddress_; // the address the phone reaches the server from
+    QString lookedUpHost_; // a server given by name, and its address once looked up
+    QString lookedUpAddress_;
     long long soundServerSeen_ = SoundServer::kUnknown;
 };
 

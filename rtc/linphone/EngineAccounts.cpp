@@ -152,6 +152,11 @@ HRESULT Engine::enableProfile(IRTCProfile* p, long flags) {
         profile->account = account;
     }
     core_->setDefaultAccount(account);
+    // The server may be another one, reached another way, or not at all.
+    checkNetwork();
+    if (!networkUp_)
+        if (AccountRecord* rec = findRecord(account.get()))
+            raiseRegistrationState(*rec, RTCRS_REGISTERING, RTC_E_NO_NETWORK);
     wake();
     return S_OK;
 }
@@ -240,6 +245,8 @@ void Engine::onRegistrationStateChanged(const std::shared_ptr<linphone::Account>
             rec->last = RTCRS_NOT_REGISTERED;
         return;
     }
+    if (!networkUp_ && !rec->disabling && s != static_cast<int>(RegistrationState::Ok))
+        return; // the core gives up while there is no network; the phone says "no network" meanwhile
     switch (static_cast<RegistrationState>(s)) {
     case RegistrationState::Progress:
         if (rec->disabling)
@@ -251,6 +258,7 @@ void Engine::onRegistrationStateChanged(const std::shared_ptr<linphone::Account>
         if (!rec->disabling) {
             rec->retries = 0;
             raiseRegistrationState(*rec, RTCRS_REGISTERED, code ? code : 200);
+            notePublicAddress(*rec);
         }
         break;
     case RegistrationState::Failed:

@@ -4,6 +4,9 @@
 
 #include <QTimer>
 
+// The call events a support person reads in the log file (calls/ logs the window's side).
+Q_LOGGING_CATEGORY(lcEngineCall, "orvane.call", QtWarningMsg)
+
 namespace rtc::lin {
 
 namespace {
@@ -145,6 +148,25 @@ void Engine::onCallStateChanged(const std::shared_ptr<linphone::Call>& call, int
         return;
     }
 
+    switch (state) {
+    case Call::State::OutgoingInit:
+    case Call::State::IncomingReceived:
+    case Call::State::Connected:
+    case Call::State::End:
+    case Call::State::Error:
+        if (auto remote = call->getRemoteAddress())
+            qCInfo(lcEngineCall, "call %s %s: %s (SIP status %d)",
+                   call->getDir() == Call::Dir::Incoming ? "from" : "to", remote->asStringUriOnly().c_str(),
+                   state == Call::State::OutgoingInit       ? "calling"
+                   : state == Call::State::IncomingReceived ? "ringing"
+                   : state == Call::State::Connected        ? "connected"
+                   : state == Call::State::End              ? "ended"
+                                                            : "failed",
+                   static_cast<int>(errorCode(call->getErrorInfo())));
+        break;
+    default:
+        break;
+    }
     switch (state) {
     case Call::State::OutgoingInit:
     case Call::State::OutgoingProgress:

@@ -31,6 +31,11 @@ TEST(CommandLineTest, HelpVersionLinkAndMistakes) {
     }
     EXPECT_EQ(Parse({"--version"}).output, "orvane-softphone 1.2.3\n");
     EXPECT_EQ(Parse({"sip:4021@host"}).link, "sip:4021@host");
+    const CommandLine logged = Parse({"--log", "/tmp/phone.log", "tel:1"});
+    EXPECT_EQ(logged.action, CommandLine::Action::Run);
+    EXPECT_EQ(logged.logFile, "/tmp/phone.log");
+    EXPECT_EQ(logged.link, "tel:1");
+    EXPECT_EQ(Parse({"--log"}).action, CommandLine::Action::Error); // the file is not optional
 
     const CommandLine unknown = Parse({"--bogus"});
     EXPECT_EQ(unknown.action, CommandLine::Action::Error);

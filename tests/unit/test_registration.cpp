@@ -277,3 +277,29 @@ TEST(RegistrationStates, DriveStatusButtonsFlagFieldsAndUserLabel) {
     EXPECT_EQ(v.text(ctl::RegStatus), "Rejected...");
     EXPECT_EQ(l.t.https.urls.size(), 1);
 }
+
+TEST(RegistrationStates, NoNetworkIsSaidAndNotReadyToCall) {
+    Login l;
+    View& v = l.t.view;
+    v.texts[ctl::UserNameField] = "alice";
+    l.state(RTCRS_REGISTERED);
+    ASSERT_EQ(v.text(ctl::RegStatus), "Ready to call...");
+
+    // The network went: the phone cannot be reached, whatever the registrar still holds.
+    ComPtr<FakeRegEvent> lost(new FakeRegEvent(RTCRS_REGISTERING));
+    lost->statusCode = RTC_E_NO_NETWORK;
+    l.t.deliver(RTCE_REGISTRATION_STATE_CHANGE, lost.get());
+    EXPECT_EQ(v.text(ctl::RegStatus), "No network...");
+    EXPECT_FALSE(v.isEnabled(ctl::Pickup));
+    EXPECT_FALSE(v.isEnabled(ctl::Redial));
+    EXPECT_EQ(v.text(ctl::LoggedInUser), "");
+
+    // Back: registering as usual, then ready, with the balance asked again.
+    const int queries = l.t.https.urls.size();
+    l.state(RTCRS_REGISTERING);
+    EXPECT_EQ(v.text(ctl::RegStatus), "Registering...");
+    l.state(RTCRS_REGISTERED);
+    EXPECT_EQ(v.text(ctl::RegStatus), "Ready to call...");
+    EXPECT_TRUE(v.isEnabled(ctl::Pickup));
+    EXPECT_EQ(l.t.https.urls.size(), queries + 1);
+}
