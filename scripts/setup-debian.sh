@@ -14,6 +14,7 @@ packages=(
     qt6-svg-dev dpkg-dev desktop-file-utils appstream lintian librsvg2-bin man-db xdg-utils
     strace gdb
     baresip-core tcpdump python3-xlib
+    pipewire pipewire-pulse wireplumber dbus python3-numpy
 )
 
 missing=()

@@ -250,6 +250,48 @@ TEST(EngineSoundDevice, PrivateSoundServerCountsAsSoundCard) {
     EXPECT_TRUE(rtc::Failed(audio->PlaySoundFile(dir.path() + QStringLiteral("/missing.wav"))));
 }
 
+// The desktop's sound settings choose the sink: the engine plays where the server's default
+// is, not on whichever sink the server happens to list first (liblinphone's driver asks the
+// server; this holds it to that, on either server).
+TEST(EngineSoundDevice, PlaysOnTheSoundServersDefaultSink) {
+    ASSERT_TRUE(lab::Pulse::shared().running());
+    QTemporaryDir dir;
+    const QString tone = dir.path() + QStringLiteral("/tone.wav");
+    ASSERT_TRUE(lab::writeToneWav(tone, 440, 1.5));
+    // Plays the tone with a new engine; how loud it got on "spk" and on "micsink".
+    auto play = [&](double* onSpeaker, double* onOther) {
+        TestEngine engine;
+        ASSERT_TRUE(engine.ok());
+        ComPtr<rtc::IEngineAudio> audio;
+        ASSERT_EQ(ComPtr<rtc::IRTCClient>(engine.client()).as(audio), rtc::S_OK);
+        SpeakerRecorder speaker;
+        SpeakerRecorder other;
+        ASSERT_TRUE(speaker.start() && other.start(QStringLiteral("micsink.monitor")));
+        engine.waitFor([] { return false; }, 300);
+        speaker.takeLevelDb();
+        other.takeLevelDb();
+        ASSERT_EQ(audio->PlaySoundFile(tone), rtc::S_OK);
+        engine.waitFor([] { return false; }, 900);
+        *onSpeaker = speaker.takeLevelDb();
+        *onOther = other.takeLevelDb();
+    };
+    double spk = 0;
+    double other = 0;
+    ASSERT_EQ(lab::runToEnd(QStringLiteral("pactl"),
+                            {QStringLiteral("set-default-sink"), QStringLiteral("micsink")}),
+              0);
+    play(&spk, &other);
+    ASSERT_EQ(
+        lab::runToEnd(QStringLiteral("pactl"), {QStringLiteral("set-default-sink"), QStringLiteral("spk")}),
+        0);
+    EXPECT_GT(other, -40) << "nothing played on the default sink (micsink)";
+    EXPECT_LT(spk, -60) << "played on the first sink listed instead of the default";
+
+    // And back: the default again the first one.
+    play(&spk, &other);
+    EXPECT_GT(spk, -40);
+}
+
 // Runs in a child process of its own (see below): liblinphone's PulseAudio backend keeps its
 // first connection for the life of the process.
 TEST(EngineSoundDevice, DISABLED_NoSoundServerMeansNoSoundCard) {
