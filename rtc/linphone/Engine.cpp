@@ -183,6 +183,7 @@ HRESULT Engine::initialize() {
     core_->enablePushNotification(false);
     core_->enableFriendListSubscription(false);
     core_->setAudioPort(-1);
+    configureMedia();
     core_->setUseInfoForDtmf(false);
     core_->setUseRfc2833ForDtmf(true);
     // The program plays its own ringback; incoming calls ring with the program's ring sound.

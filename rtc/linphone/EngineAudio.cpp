@@ -31,6 +31,33 @@ long levelFromDb(float db) {
 
 } // namespace
 
+void Engine::configureMedia() {
+    // Opus first, with in-band FEC asked of the far end, for far ends that take it; G.711 next,
+    // as every server of the service takes it (a call never fails for want of Opus); the rest
+    // of what liblinphone offers after them, as it ordered them.
+    std::list<std::shared_ptr<linphone::PayloadType>> first;
+    std::list<std::shared_ptr<linphone::PayloadType>> g711;
+    std::list<std::shared_ptr<linphone::PayloadType>> rest;
+    for (const auto& pt : core_->getAudioPayloadTypes()) {
+        const std::string mime = pt->getMimeType();
+        if (mime == "opus" && pt->getClockRate() == 48000) {
+            std::string fmtp = pt->getRecvFmtp();
+            if (fmtp.find("useinbandfec=1") == std::string::npos)
+                pt->setRecvFmtp(fmtp.empty() ? "useinbandfec=1" : fmtp + ";useinbandfec=1");
+            pt->enable(true);
+            first.push_back(pt);
+        } else if ((mime == "PCMU" || mime == "PCMA") && pt->getClockRate() == 8000) {
+            pt->enable(true);
+            g711.push_back(pt);
+        } else {
+            rest.push_back(pt);
+        }
+    }
+    first.splice(first.end(), g711);
+    first.splice(first.end(), rest);
+    core_->setAudioPayloadTypes(first);
+}
+
 HRESULT Engine::getVolume(RTC_AUDIO_DEVICE device, long* volume) {
     if (!volume)
         return E_POINTER;
