@@ -198,6 +198,8 @@ HRESULT Engine::initialize() {
     }
 
     soundServerSeen_ = soundServer_.current(true);
+    if (soundServerSeen_ > SoundServer::kNone)
+        useServerDefaults();
     speakerVolume_ = dbToVolume(core_->getPlaybackGainDb());
     micVolume_ = core_->micEnabled() ? dbToVolume(core_->getMicGainDb()) : 0;
 

@@ -98,6 +98,8 @@ private:
     bool followSoundServer(bool probe = false);
     // Codecs and what stands between the network and the speaker (jitter buffer, concealment).
     void configureMedia();
+    // Calls play and record on the devices the sound server's user chose as defaults.
+    void useServerDefaults();
 
     // The core's clock.
     void iterate();

@@ -1,6 +1,7 @@
 #include "rtc/linphone/Engine.h"
 
 #include "rtc/linphone/EngineSupport.h"
+#include "rtc/linphone/ServerDefaults.h"
 
 #include "rtc/linphone/TuningWizard.h"
 
@@ -17,6 +18,8 @@ constexpr const char* kAlsaDefault = "ALSA Unknown: default";
 // Level events report dB from -120 (silence) to 0 (full scale) shifted to 0..120.
 constexpr long kLevelMin = 0;
 constexpr long kLevelMax = 120;
+// A local sound server answers in a few milliseconds; one that does not is left alone.
+constexpr int kServerDefaultsTimeoutMs = 500;
 
 // What a volume does to the sound, in dB (amplitude); -inf for 0.
 float amplitudeDb(long volume) {
@@ -125,7 +128,24 @@ bool Engine::followSoundServer(bool probe) {
               now == SoundServer::kNone ? "went away" : "is (back) up");
     soundServerSeen_ = now;
     core_->reloadSoundDevices();
+    if (now > SoundServer::kNone)
+        useServerDefaults();
     return true;
+}
+
+void Engine::useServerDefaults() {
+    const auto wanted = serverdefaults::query(kServerDefaultsTimeoutMs);
+    using Caps = linphone::AudioDevice::Capabilities;
+    for (const auto& device : core_->getExtendedAudioDevices()) {
+        if (device->getDriverName() != "PulseAudio")
+            continue;
+        if (!wanted.sink.empty() && device->getDeviceName() == wanted.sink &&
+            device->hasCapability(Caps::CapabilityPlay))
+            core_->setDefaultOutputAudioDevice(device);
+        if (!wanted.source.empty() && device->getDeviceName() == wanted.source &&
+            device->hasCapability(Caps::CapabilityRecord))
+            core_->setDefaultInputAudioDevice(device);
+    }
 }
 
 HRESULT Engine::playSoundFile(const QString& path) {
@@ -159,6 +179,7 @@ HRESULT Engine::hasSoundDevice(bool* present) {
     if (!*present && current) {
         // A card plugged in (or a sound server started) since the core started.
         core_->reloadSoundDevices();
+        useServerDefaults();
         *present = scan();
     }
     return S_OK;
