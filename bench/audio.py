@@ -15,7 +15,7 @@ import threading
 import time
 
 import chirps
-from bench import Baresip, HarnessError, Orvane, cpu_seconds
+from bench import Baresip, HarnessError, cpu_seconds
 from lab import LAB, Proc, udp_port_taken, wait_until
 from relay import Phase, Relay, burst_phase
 
@@ -271,7 +271,6 @@ class AudioRun:
 def recovery(echoes, clean_rt, relay, phase):
     """Seconds from the start of `phase` until every later round trip is within 20 ms of the
     clean one; None when it never gets there."""
-    _, start = relay.phase_at(0)
     t0 = None
     acc = 0.0
     for p in relay.phases:
