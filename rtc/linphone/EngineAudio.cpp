@@ -35,30 +35,31 @@ long levelFromDb(float db) {
 } // namespace
 
 void Engine::configureMedia() {
-    // Opus first, with in-band FEC asked of the far end, for far ends that take it; G.711 next,
-    // as every server of the service takes it (a call never fails for want of Opus); the rest
-    // of what liblinphone offers after them, as it ordered them.
-    std::list<std::shared_ptr<linphone::PayloadType>> first;
-    std::list<std::shared_ptr<linphone::PayloadType>> g711;
-    std::list<std::shared_ptr<linphone::PayloadType>> rest;
-    for (const auto& pt : core_->getAudioPayloadTypes()) {
+    // Opus first, with in-band FEC asked of the far end, for far ends that take it; G.711 stays
+    // on for every server of the service (a call never fails for want of Opus). The others keep
+    // liblinphone's order: the numbers of the telephone-event payload types follow the order of
+    // the codecs' clock rates, and far ends that answer with a fixed number for telephone-event
+    // (101 for 8 kHz) would get no DTMF if it moved.
+    auto list = core_->getAudioPayloadTypes();
+    std::shared_ptr<linphone::PayloadType> opus;
+    for (const auto& pt : list) {
         const std::string mime = pt->getMimeType();
-        if (mime == "opus" && pt->getClockRate() == 48000) {
-            std::string fmtp = pt->getRecvFmtp();
-            if (fmtp.find("useinbandfec=1") == std::string::npos)
-                pt->setRecvFmtp(fmtp.empty() ? "useinbandfec=1" : fmtp + ";useinbandfec=1");
+        if (mime == "opus" && pt->getClockRate() == 48000)
+            opus = pt;
+        else if ((mime == "PCMU" || mime == "PCMA") && pt->getClockRate() == 8000)
             pt->enable(true);
-            first.push_back(pt);
-        } else if ((mime == "PCMU" || mime == "PCMA") && pt->getClockRate() == 8000) {
-            pt->enable(true);
-            g711.push_back(pt);
-        } else {
-            rest.push_back(pt);
+    }
+    if (opus) {
+        const std::string fmtp = opus->getRecvFmtp();
+        if (fmtp.find("useinbandfec=1") == std::string::npos)
+            opus->setRecvFmtp(fmtp.empty() ? "useinbandfec=1" : fmtp + ";useinbandfec=1");
+        opus->enable(true);
+        if (list.front() != opus) {
+            list.remove(opus);
+            list.push_front(opus);
+            core_->setAudioPayloadTypes(list);
         }
     }
-    first.splice(first.end(), g711);
-    first.splice(first.end(), rest);
-    core_->setAudioPayloadTypes(first);
 
     // Everything of the audio graph but mediastreamer's generic loss concealment (G.711's).
     // Measured in bench/ on a busy machine: with it, a packet that comes late after its gap was
