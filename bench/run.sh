@@ -2,9 +2,14 @@
 # Side-by-side benchmark of orvane-softphone and baresip on a private lab on 127.0.0.1.
 #
 #   bash bench/run.sh [--sessions N] [--quick] [--binary PATH] [--out DIR] [--keep]
+#                     [--no-audio | --audio-only] [--audio-cells server/codec,...]
 #
 #   --sessions N   sessions per program (default 3)
-#   --quick        one short session each, to keep the harness working (CI)
+#   --quick        one short session each and one short call on PulseAudio, to keep the harness
+#                  working (CI)
+#   --no-audio     leave out what the caller hears (the calls through the impairing relay)
+#   --audio-only   only that
+#   --audio-cells  which sound servers and codecs: pulse/pcmu,pulse/opus,pipewire/pcmu (default)
 #   --binary PATH  the orvane-softphone to measure (default build/orvane-softphone)
 #   --out DIR      where last-run.md / last-run.json go (default bench/results)
 #   --keep         keep the run folder (logs, captures, strace logs) afterwards
@@ -14,7 +19,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 
-sessions=3 quick=0 keep=0
+sessions=3 quick=0 keep=0 audio=()
 binary=$top/build/orvane-softphone
 out=$here/results
 while [ $# -gt 0 ]; do
@@ -24,7 +29,9 @@ while [ $# -gt 0 ]; do
     --binary) binary=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h | --help) sed -n '2,12p' "$0"; exit 0 ;;
+    --no-audio | --audio-only) audio+=("$1"); shift ;;
+    --audio-cells | --audio-programs) audio+=("$1" "$2"); shift 2 ;;
+    -h | --help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "bench: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -33,10 +40,12 @@ case $sessions in '' | *[!0-9]* | 0) echo "bench: --sessions wants a positive nu
 # Debian's python3 (python3-xlib comes from Debian), whatever python3 comes first in PATH.
 py=/usr/bin/python3
 missing=()
-for tool in baresip sipp kamailio pulseaudio pactl parec tcpdump strace Xvfb openssl import; do
+for tool in baresip sipp kamailio pulseaudio pactl parec pacat pipewire pipewire-pulse wireplumber dbus-daemon \
+    tcpdump strace Xvfb openssl import; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
 done
 [ -x "$py" ] && "$py" -c 'import Xlib.ext.xtest' 2>/dev/null || missing+=("python3-xlib")
+[ -x "$py" ] && "$py" -c 'import numpy' 2>/dev/null || missing+=("python3-numpy")
 if [ ${#missing[@]} -gt 0 ]; then
     echo "bench: missing ${missing[*]} (bash scripts/setup-debian.sh installs them)" >&2
     exit 1
@@ -77,11 +86,13 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A hard bound on the whole run: a quick run well under two minutes, a default one ~3 min a session.
-if [ "$quick" = 1 ]; then limit=110; else limit=$((60 + sessions * 200)); fi
+# A hard bound on the whole run: a quick run about two minutes, a default one ~3 min a session
+# and ~2 min an audio call (six of them).
+if [ "$quick" = 1 ]; then limit=200; else limit=$((60 + sessions * 200 + 1000)); fi
 
 args=(--sessions "$sessions" --binary "$binary" --out "$out" --run-dir "$run")
 [ "$quick" = 1 ] && args+=(--quick)
+args+=("${audio[@]}")
 start=$(date +%s)
 set +e
 timeout --signal=TERM --kill-after=10 "$limit" "$py" "$here/bench.py" "${args[@]}" &

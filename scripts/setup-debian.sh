@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
-    liblinphone-dev libcurl4-openssl-dev
+    liblinphone-dev libcurl4-openssl-dev libpulse-dev
     libgtest-dev googletest clang-format
     clang libclang-rt-14-dev llvm
     kamailio sip-tester openssl python3
@@ -16,6 +16,7 @@ packages=(
     baresip-core tcpdump python3-xlib
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring libsecret-tools dbus-daemon dbus-bin
     iproute2 nftables conntrack python3-dbus
+    pipewire pipewire-pulse wireplumber dbus python3-numpy
 )
 
 missing=()

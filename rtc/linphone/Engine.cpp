@@ -200,6 +200,7 @@ HRESULT Engine::initialize() {
     core_->enablePushNotification(false);
     core_->enableFriendListSubscription(false);
     core_->setAudioPort(-1);
+    configureMedia();
     core_->setUseInfoForDtmf(false);
     core_->setUseRfc2833ForDtmf(true);
     // The program plays its own ringback; incoming calls ring with the program's ring sound.
@@ -216,6 +217,8 @@ HRESULT Engine::initialize() {
     // Reachable until the engine learns otherwise (it checks once there is a server to reach).
     core_->setNetworkReachable(true);
     soundServerSeen_ = soundServer_.current(true);
+    if (soundServerSeen_ > SoundServer::kNone)
+        useServerDefaults();
     speakerVolume_ = dbToVolume(core_->getPlaybackGainDb());
     micVolume_ = core_->micEnabled() ? dbToVolume(core_->getMicGainDb()) : 0;
 

@@ -113,6 +113,10 @@ private:
     // call's feet: then once the calls are over). False while the devices are those of a server
     // that is no more. `probe`: also make sure a server whose socket is there answers.
     bool followSoundServer(bool probe = false);
+    // Codecs and what stands between the network and the speaker (jitter buffer, concealment).
+    void configureMedia();
+    // Calls play and record on the devices the sound server's user chose as defaults.
+    void useServerDefaults();
 
     // The core's clock.
     void iterate();

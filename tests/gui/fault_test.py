@@ -4,7 +4,8 @@ real peers (kamailio, SIPp, PulseAudio, the HTTPS billing stub):
 
 - the sound server stopped and started during a session: dial tones, an incoming call and an
   outgoing call before, while it is away and after it is back; the phone never crashes, a call
-  connects without it, and tones and voice come back with it;
+  connects without it, and tones and voice come back with it; once with PulseAudio, once with
+  PipeWire (pipewire-pulse);
 - the program killed (SIGKILL) right after calls: every history file is whole, line by line.
 
     fault_test.py <orvane-softphone>
@@ -101,12 +102,12 @@ def sipp(lab, name, scenario, extra):
                             "-message_file", log] + ports + extra)
 
 
-def call_connects(lab, phone, number):
+def call_connects(lab, phone, number, tag=""):
     """The phone calls `number`; SIPp answers on the lab's answering port, the phone hangs up
     after a while, and SIPp's script ends well only if the whole call (INVITE, 200, ACK, BYE) went
     through."""
     media = free_port()
-    peer = sipp(lab, "answer-" + number, "uas_answer.xml", ["-p", str(lab.uas_port), "-rtp_echo", "-mp", str(media),
+    peer = sipp(lab, "answer-" + number + tag, "uas_answer.xml", ["-p", str(lab.uas_port), "-rtp_echo", "-mp", str(media),
                                                            "-set", "mport", str(media)])
     if not wait_until(lambda: not peer.alive() or udp_port_taken(lab.uas_port), 10, 0.05):
         return False
@@ -139,36 +140,37 @@ def loudest_db(data):
     return 20 * math.log10(best / 32768) if best > 0 else -120.0
 
 
-def sound_server_case(lab, screen, run):
-    phone = Phone(lab, screen, os.path.join(run, "sound"), "phone-sound")
-    check(call_connects(lab, phone, "4021"), "a call connects with the sound server")
+def sound_server_case(lab, screen, run, kind):
+    lab.start_sound(kind)
+    phone = Phone(lab, screen, os.path.join(run, "sound-" + kind), "phone-sound-" + kind)
+    check(call_connects(lab, phone, "4021", "-" + kind), f"{kind}: a call connects with the sound server")
     with open(phone.proc.log, errors="replace") as f:
         check("guard over the PulseAudio driver" not in f.read(),
-              "the program takes the PulseAudio driver's streams under its lock (its guard is linked in)")
+              f"{kind}: the program takes the PulseAudio driver's streams under its lock (its guard is linked in)")
 
     # The server goes away.
-    lab.pulse.stop()
+    lab.stop_sound()
     time.sleep(2)
     phone.keys("123")
     time.sleep(0.5)
-    check(phone.alive(), "dial-pad tones with the sound server gone are skipped without a crash")
-    caller = sipp(lab, "caller1", "uac_answer.xml", ["-s", "alice", "-d", "1000", "-set", "caller", "5551000",
+    check(phone.alive(), f"{kind}: dial-pad tones with the sound server gone are skipped without a crash")
+    caller = sipp(lab, "caller1-" + kind, "uac_answer.xml", ["-s", "alice", "-d", "1000", "-set", "caller", "5551000",
                                                      "127.0.0.1:%d" % lab.sip_port])
     # Return answers only once the call rings: on a slow machine SIPp's INVITE may take a while.
-    ringing = os.path.join(lab.run, "caller1-messages.log")
+    ringing = os.path.join(lab.run, "caller1-%s-messages.log" % kind)
     wait_until(lambda: os.path.exists(ringing) and "SIP/2.0 180" in open(ringing, errors="replace").read(), 15, 0.1)
-    check(phone.alive(), "an incoming call rings without a sound server and without a crash")
+    check(phone.alive(), f"{kind}: an incoming call rings without a sound server and without a crash")
     screen.focus(phone.main)
     screen.key("Return")  # answers the ringing call
     try:
         caller.popen.wait(20)
     except subprocess.TimeoutExpired:
         pass
-    check(caller.popen.returncode == 0, "and is answered and ends cleanly")
-    check(call_connects(lab, phone, "4022"), "an outgoing call connects without a sound server")
+    check(caller.popen.returncode == 0, f"{kind}: and is answered and ends cleanly")
+    check(call_connects(lab, phone, "4022", "-" + kind), f"{kind}: an outgoing call connects without a sound server")
 
     # It comes back: tones are heard again and calls carry sound.
-    lab.start_pulse()
+    lab.start_sound(kind)
     time.sleep(2)
     rec = speaker_recorder(lab)
     time.sleep(0.5)
@@ -176,12 +178,13 @@ def sound_server_case(lab, screen, run):
     time.sleep(1.0)
     rec.terminate()
     heard = loudest_db(rec.communicate()[0])
-    check(phone.alive() and heard > -40, f"tones play again once the server is back ({heard:.0f} dBFS)")
-    check(call_connects(lab, phone, "4023"), "and a call connects")
-    check(phone.alive(), "the phone is still running")
+    check(phone.alive() and heard > -40, f"{kind}: tones play again once the server is back ({heard:.0f} dBFS)")
+    check(call_connects(lab, phone, "4023", "-" + kind), f"{kind}: and a call connects")
+    check(phone.alive(), f"{kind}: the phone is still running")
     if failures and phone.alive():
         print(f"--- the phone's threads\n{stacks(phone.proc.pid)}")
     phone.proc.stop()
+    lab.stop_sound()
 
 
 def kill_case(lab, screen, run):
@@ -218,11 +221,12 @@ def main():
         # SIPp answers one call at a time on this port, started for each call.
         lab.uas_port, lab.media_port = free_port(), 0
         lab.start_kamailio([("alice", "alice-secret")])
-        lab.start_pulse()
         lab.start_billing()
         lab.start_xvfb()
         screen = Screen(lab.display)
-        sound_server_case(lab, screen, run)
+        for kind in ("pulse", "pipewire"):
+            sound_server_case(lab, screen, run, kind)
+        lab.start_sound("pulse")
         kill_case(lab, screen, run)
     except LabError as e:
         check(False, str(e))

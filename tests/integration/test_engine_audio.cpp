@@ -14,9 +14,11 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QMap>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -248,6 +250,104 @@ TEST(EngineSoundDevice, PrivateSoundServerCountsAsSoundCard) {
     EXPECT_EQ(audio->PlaySoundFile(second), rtc::S_OK);
     engine.waitFor([] { return false; }, 200);
     EXPECT_TRUE(rtc::Failed(audio->PlaySoundFile(dir.path() + QStringLiteral("/missing.wav"))));
+}
+
+// The sinks this process's playback streams are on, by name, as the sound server sees them.
+QStringList sinksOfThisProcess() {
+    QString sinks;
+    QString inputs;
+    if (lab::runToEnd(QStringLiteral("pactl"),
+                      {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")}, 10000,
+                      &sinks) != 0 ||
+        lab::runToEnd(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")}, 10000,
+                      &inputs) != 0)
+        return {};
+    QMap<QString, QString> names;
+    for (const QString& line : sinks.split(QLatin1Char('\n'))) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        if (f.size() > 1)
+            names[f[0]] = f[1];
+    }
+    QStringList out;
+    const QString pid =
+        QStringLiteral("application.process.id = \"%1\"").arg(QCoreApplication::applicationPid());
+    for (const QString& block : inputs.split(QStringLiteral("\n\n"))) {
+        const auto m =
+            QRegularExpression(QStringLiteral("^\\s*Sink: (\\d+)"), QRegularExpression::MultilineOption)
+                .match(block);
+        if (m.hasMatch() && block.contains(pid))
+            out << names.value(m.captured(1));
+    }
+    return out;
+}
+
+// The desktop's sound settings choose the sink: a call plays where the server's default is (a
+// headset the user picked, say), not on whichever sink the driver would take by itself.
+TEST(EngineSoundDevice, CallsPlayOnTheSoundServersDefaultSink) {
+    ASSERT_TRUE(lab::Pulse::shared().running());
+    const int uasPort = lab::freePort();
+    lab::Kamailio kamailio;
+    ASSERT_TRUE(kamailio.start(uasPort));
+    // A headset, plugged in and chosen: a sink of its own, listed after the others, that plays
+    // through the speaker's sink so that its sound can be heard there.
+    QString module;
+    ASSERT_EQ(lab::runToEnd(QStringLiteral("pactl"),
+                            {QStringLiteral("load-module"), QStringLiteral("module-remap-sink"),
+                             QStringLiteral("sink_name=headset"), QStringLiteral("master=spk"),
+                             QStringLiteral("sink_properties=device.description=Headset")},
+                            10000, &module),
+              0);
+    ASSERT_EQ(lab::runToEnd(QStringLiteral("pactl"),
+                            {QStringLiteral("set-default-sink"), QStringLiteral("headset")}),
+              0);
+    struct Restore {
+        QString module;
+        ~Restore() {
+            lab::runToEnd(QStringLiteral("pactl"),
+                          {QStringLiteral("set-default-sink"), QStringLiteral("spk")});
+            lab::runToEnd(QStringLiteral("pactl"), {QStringLiteral("unload-module"), module.trimmed()});
+        }
+    } restore{module};
+
+    TestEngine engine;
+    ASSERT_TRUE(engine.ok());
+    auto profile = engine.login(QStringLiteral("alice"), QStringLiteral("alice-secret"), kamailio.address());
+    ASSERT_TRUE(profile);
+    RtpPeer rtp;
+    ASSERT_TRUE(rtp.bind());
+    rtp.setTone(1000, 0.3);
+    lab::Sipp peer;
+    lab::SippOptions o;
+    o.scenario = QStringLiteral("uas_answer.xml");
+    o.localPort = uasPort;
+    o.advertisedMediaPort = rtp.port();
+    ASSERT_TRUE(peer.start(o) && peer.waitUntilReady());
+    SpeakerRecorder speaker;
+    ASSERT_TRUE(speaker.start());
+    ComPtr<rtc::IRTCSession> session;
+    ComPtr<rtc::IRTCParticipant> participant;
+    ASSERT_EQ(engine.client()->CreateSession(rtc::RTCST_PC_TO_PC, QString(), profile.get(), 0, session.put()),
+              rtc::S_OK);
+    ASSERT_EQ(session->AddParticipant(QStringLiteral("sip:4021@") + kamailio.address(), QString(),
+                                      participant.put()),
+              rtc::S_OK);
+    auto spin = [&](int ms, const std::function<bool()>& until) {
+        return engine.waitFor(
+            [&] {
+                rtp.poll();
+                return until();
+            },
+            ms);
+    };
+    ASSERT_TRUE(spin(8000, [&] { return countOf(engine.sink().sessionStates(), rtc::RTCSS_CONNECTED) > 0; }));
+    spin(700, [] { return false; });
+    speaker.takeLevelDb();
+    spin(1000, [] { return false; });
+    EXPECT_GT(speaker.takeLevelDb(), -40) << "the far end is not heard";
+    EXPECT_EQ(sinksOfThisProcess().join(QLatin1Char(',')).toStdString(), "headset")
+        << "the call does not play on the sink the user chose";
+    session->Terminate(rtc::RTCTR_NORMAL);
+    spin(3000, [&] { return countOf(engine.sink().sessionStates(), rtc::RTCSS_DISCONNECTED) > 0; });
 }
 
 // Runs in a child process of its own (see below): liblinphone's PulseAudio backend keeps its

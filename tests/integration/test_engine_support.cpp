@@ -220,8 +220,27 @@ void RtpPeer::poll() {
             talkClock_.start();
         }
         decode(d.data());
+        if (echoDelayMs_ > 0 && enginePort_ != 0) {
+            if (!echoClock_.isValid())
+                echoClock_.start();
+            echoQueue_.emplace_back(echoClock_.elapsed() + echoDelayMs_, d.data());
+        }
+    }
+    while (!echoQueue_.empty() && echoQueue_.front().first <= echoClock_.elapsed()) {
+        socket_.writeDatagram(echoQueue_.front().second, engineAddress_, enginePort_);
+        echoQueue_.pop_front();
     }
     talk();
+}
+
+int RtpPeer::packetsOfType(int pt) const {
+    const auto it = byType_.find(pt);
+    return it == byType_.end() ? 0 : it->second.first;
+}
+
+double RtpPeer::meanPayloadBytes(int pt) const {
+    const auto it = byType_.find(pt);
+    return it == byType_.end() || it->second.first == 0 ? 0.0 : double(it->second.second) / it->second.first;
 }
 
 void RtpPeer::talk() {
@@ -273,6 +292,9 @@ void RtpPeer::decode(const QByteArray& p) {
             return;
         offset += 4 + 4 * ((byte(offset + 2) << 8) | byte(offset + 3));
     }
+    auto& seen = byType_[pt];
+    ++seen.first;
+    seen.second += p.size() - offset;
     if (pt == kPcmuPt) {
         ++audio_;
         for (int i = offset; i < p.size(); ++i) {
@@ -303,9 +325,9 @@ int countOf(const std::vector<int>& list, int value) {
     return static_cast<int>(std::count(list.begin(), list.end(), value));
 }
 
-bool SpeakerRecorder::start() {
+bool SpeakerRecorder::start(const QString& monitor) {
     rec_.start(QStringLiteral("parec"),
-               {QStringLiteral("--device=spk.monitor"), QStringLiteral("--latency-msec=20"),
+               {QStringLiteral("--device=") + monitor, QStringLiteral("--latency-msec=20"),
                 QStringLiteral("--rate=8000"), QStringLiteral("--channels=1"),
                 QStringLiteral("--format=s16le"), QStringLiteral("--raw")});
     return rec_.waitForStarted(3000);

@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -98,8 +100,15 @@ public:
         toneAmplitude_ = amplitude;
     }
 
+    // Sends every packet received back to its sender `ms` later (0: no echo). A delay longer
+    // than the echo canceller's reach keeps it from taking the echo for the room's.
+    void setEchoDelay(int ms) { echoDelayMs_ = ms; }
+
     // Reads what has arrived and sends what is due; call it while waiting.
     void poll();
+    // RTP packets received with payload type `pt`, and their mean payload size in bytes.
+    int packetsOfType(int pt) const;
+    double meanPayloadBytes(int pt) const;
     // The digits whose end packet arrived, in order.
     QString digits() const { return digits_; }
     int audioPackets() const { return audio_; }
@@ -120,16 +129,20 @@ private:
     qint64 sentFrames_ = 0;
     QString digits_;
     std::set<quint32> ended_;
+    int echoDelayMs_ = 0;
+    QElapsedTimer echoClock_;
+    std::deque<std::pair<qint64, QByteArray>> echoQueue_;
+    std::map<int, std::pair<int, qint64>> byType_; // payload type -> packets, payload bytes
     int audio_ = 0;
     int packets_ = 0;
     double sumSquares_ = 0;
     qint64 samples_ = 0;
 };
 
-// What the engine plays on the speaker ("spk"), recorded from its monitor.
+// What the engine plays on the speaker ("spk"), or on another sink, recorded from its monitor.
 class SpeakerRecorder {
 public:
-    bool start();
+    bool start(const QString& monitor = QStringLiteral("spk.monitor"));
     ~SpeakerRecorder() {
         rec_.kill();
         rec_.waitForFinished(2000);

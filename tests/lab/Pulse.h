@@ -1,9 +1,13 @@
-// The sound card of headless tests: a private PulseAudio server with two null sinks, "spk" (the
+// The sound card of headless tests: a private sound server with two null sinks, "spk" (the
 // speaker, the default sink; its monitor records what was played) and "micsink" (a second
 // playback device to choose; what plays there is heard by the microphone), and a microphone "mic"
 // that hears a steady 300 Hz tone. Its socket
 // lives in the run folder; PULSE_SERVER points there while it runs. The other way to run: no
 // sound server at all.
+//
+// The server is PulseAudio, or PipeWire (pipewire, WirePlumber and pipewire-pulse under a private
+// D-Bus session, as Debian 12 desktops run it) when ORVANE_LAB_SOUND=pipewire: the same devices
+// through the same protocol, so every test runs unchanged on either.
 //
 // liblinphone's PulseAudio backend connects once per process and never reconnects: start the
 // server before the first engine core of the process and keep it (Pulse::shared()), and check
@@ -14,6 +18,9 @@
 
 #include <QByteArray>
 #include <QString>
+
+#include <memory>
+#include <vector>
 
 namespace lab {
 
@@ -30,6 +37,9 @@ public:
     // socket nobody listens on and the client may not spawn a server of its own.
     static void useNoSoundServer();
 
+    // Which server the tests of this process get: "pulseaudio" or "pipewire".
+    static QString kind();
+
     // Starts the server and waits until it answers; exports PULSE_SERVER and PULSE_CLIENTCONFIG.
     bool start();
     // Stops the server and restores the environment it changed.
@@ -37,12 +47,18 @@ public:
     bool running() const { return server_.running(); }
     QString serverAddress() const { return QStringLiteral("unix:") + socket_; }
     QString socketPath() const { return socket_; }
+    // The process behind the socket (pulseaudio, or pipewire-pulse).
     qint64 pid() const { return server_.pid(); }
 
 private:
+    bool startPulseAudio(const QProcessEnvironment& env);
+    bool startPipeWire(QProcessEnvironment env);
     bool microphoneDelivers(int timeoutMs);
 
     Process server_{QStringLiteral("pulseaudio")};
+    // PipeWire's other processes: the D-Bus session, pipewire, WirePlumber, the microphone's tone.
+    std::vector<std::unique_ptr<Process>> helpers_;
+    QString dir_;
     QString socket_;
     QByteArray savedServer_;
     QByteArray savedClientConfig_;

@@ -26,6 +26,20 @@ class LabError(RuntimeError):
         self.logs = list(logs)
 
 
+# The bench's sound card (see Lab.start_sound): one stereo null sink; the speaker plays on its
+# right channel, the microphone hears its left one, which "feed" plays into.
+ROOM_MODULES = [
+    "module-null-sink sink_name=room channels=2 channel_map=front-left,front-right "
+    "sink_properties=device.description=Room",
+    "module-remap-sink sink_name=spk master=room channels=1 master_channel_map=front-right channel_map=mono "
+    "remix=no sink_properties=device.description=NullSpeaker",
+    "module-remap-sink sink_name=feed master=room channels=1 master_channel_map=front-left channel_map=mono "
+    "remix=no sink_properties=device.description=Feed",
+    "module-remap-source source_name=mic master=room.monitor channels=1 master_channel_map=front-left "
+    "channel_map=mono remix=no source_properties=device.description=TestMicrophone",
+]
+
+
 # The test scripts' verdicts: each check prints a line; the failed ones are collected.
 failures = []
 
@@ -267,28 +281,74 @@ class Lab:
         return False
 
     def start_pulse(self):
-        pdir = os.path.join(self.run, "pulse")
+        """PulseAudio with the integration tests' devices (see start_sound)."""
+        self.start_sound("pulse")
+
+    def start_sound(self, kind="pulse", layout="test"):
+        """A private sound server: "pulse" (PulseAudio) or "pipewire" (PipeWire with pipewire-pulse
+        and WirePlumber under a private D-Bus session). Both serve the same devices, through the
+        same PulseAudio protocol, at self.pulse_env:
+
+        layout "test", the integration tests' card (tests/lab/Pulse.cpp): null sinks "spk" (the
+        speaker) and "micsink", and a microphone "mic" hearing a steady 300 Hz tone;
+        layout "room", the bench's card: one stereo null sink "room" whose monitor records the
+        microphone on the left and the speaker on the right, on one clock. What is played into
+        "feed" is what the microphone "mic" hears (left); what is played on "spk" lands on the
+        right."""
+        self.sound_kind, self.sound_layout = kind, layout
+        pdir = os.path.join(self.run, kind)
         for sub in ("xdg", "home"):
             os.makedirs(os.path.join(pdir, sub), mode=0o700, exist_ok=True)
-        self.pulse_socket = os.path.join(pdir, "pulse.sock")
         env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(pdir, "xdg"), HOME=os.path.join(pdir, "home"),
                    XDG_CONFIG_HOME=os.path.join(pdir, "home", ".config"))
         env.pop("PULSE_SERVER", None)
-        # The same sound card as the integration tests (tests/lab/Pulse.cpp): null sinks, a
-        # microphone hearing a steady 300 Hz tone, kept rendering in small blocks by silent
-        # low-latency loopbacks, the microphone listed first.
-        self.pulse = Proc(self, "pulseaudio", [
-            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-            "--log-target=stderr", "--log-level=error",
-            "-L", "module-native-protocol-unix socket=%s auth-anonymous=1" % self.pulse_socket,
-            "-L", "module-null-sink sink_name=spk sink_properties=device.description=NullSpeaker",
-            "-L", "module-null-sink sink_name=micsink sink_properties=device.description=MicFeed",
-            "-L", "module-remap-source master=micsink.monitor source_name=mic "
-                  "source_properties=device.description=TestMicrophone",
-            "-L", "module-sine sink=micsink frequency=300",
-            "-L", "module-null-source source_name=quiet description=Quiet",
-            "-L", "module-loopback source=quiet sink=micsink latency_msec=20",
-            "-L", "module-loopback source=quiet sink=spk latency_msec=20"], env=env)
+        self.sound_procs = []
+        if kind == "pulse":
+            self.pulse_socket = os.path.join(pdir, "pulse.sock")
+            if layout == "test":
+                # The same sound card as the integration tests (tests/lab/Pulse.cpp): null sinks, a
+                # microphone hearing a steady 300 Hz tone, kept rendering in small blocks by silent
+                # low-latency loopbacks, the microphone listed first.
+                modules = ["module-null-sink sink_name=spk sink_properties=device.description=NullSpeaker",
+                           "module-null-sink sink_name=micsink sink_properties=device.description=MicFeed",
+                           "module-remap-source master=micsink.monitor source_name=mic "
+                           "source_properties=device.description=TestMicrophone",
+                           "module-sine sink=micsink frequency=300",
+                           "module-null-source source_name=quiet description=Quiet",
+                           "module-loopback source=quiet sink=micsink latency_msec=20",
+                           "module-loopback source=quiet sink=spk latency_msec=20"]
+            else:
+                # A silent low-latency loopback keeps the null sink rendering in small blocks.
+                modules = ROOM_MODULES + ["module-null-source source_name=quiet description=Quiet",
+                                          "module-loopback source=quiet sink=room latency_msec=20"]
+            args = ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                    "--log-target=stderr", "--log-level=error",
+                    "-L", "module-native-protocol-unix socket=%s auth-anonymous=1" % self.pulse_socket]
+            for m in modules:
+                args += ["-L", m]
+            self.pulse = Proc(self, "pulseaudio", args, env=env)
+            self.sound_procs = [self.pulse]
+        elif kind == "pipewire":
+            xdg = env["XDG_RUNTIME_DIR"]
+            self.pulse_socket = os.path.join(xdg, "pulse", "native")
+            bus = os.path.join(xdg, "bus")
+            env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + bus
+            # The session bus outlives restarts of the sound server, as on a desktop.
+            if not getattr(self, "dbus", None) or not self.dbus.alive() or self.dbus_dir != xdg:
+                self.dbus = Proc(self, "dbus", ["dbus-daemon", "--config-file=/usr/share/dbus-1/session.conf",
+                                                "--nofork", "--nopidfile", "--address=unix:path=" + bus], env=env)
+                self.dbus_dir = xdg
+                if not wait_until(lambda: not self.dbus.alive() or os.path.exists(bus), 10, 0.02):
+                    raise LabError("the D-Bus session did not start", [self.dbus.log])
+            core = os.path.join(xdg, "pipewire-0")
+            pw = Proc(self, "pipewire", ["pipewire"], env=env)
+            if not wait_until(lambda: not pw.alive() or os.path.exists(core), 10, 0.02) or not pw.alive():
+                raise LabError("PipeWire did not start", [pw.log])
+            wp = Proc(self, "wireplumber", ["wireplumber"], env=env)
+            self.pulse = Proc(self, "pipewire-pulse", ["pipewire-pulse"], env=env)
+            self.sound_procs = [self.pulse, wp, pw]
+        else:
+            raise LabError("no such sound server: " + kind)
         self.pulse_env = {"PULSE_SERVER": "unix:" + self.pulse_socket, "PULSE_CLIENTCONFIG": self.client_conf}
         penv = dict(os.environ, **self.pulse_env)
 
@@ -299,10 +359,30 @@ class Lab:
             except subprocess.TimeoutExpired:
                 return False
 
-        if not wait_until(lambda: not self.pulse.alive() or pactl("info"), 10, 0.1) or not self.pulse.alive():
-            raise LabError("PulseAudio did not start", [self.pulse.log])
-        if not (pactl("set-default-sink", "spk") and pactl("set-default-source", "mic")):
-            raise LabError("could not set the default sink and source", [self.pulse.log])
+        logs = [p.log for p in self.sound_procs]
+        if not wait_until(lambda: not self.sound_alive() or pactl("info"), 10, 0.1) or not self.sound_alive():
+            raise LabError("the %s sound server did not start" % kind, logs)
+        if kind == "pipewire":
+            # pipewire-pulse makes the same devices through its own module loader.
+            if layout == "test":
+                modules = ["module-null-sink sink_name=spk sink_properties=device.description=NullSpeaker",
+                           "module-null-sink sink_name=micsink sink_properties=device.description=MicFeed",
+                           "module-remap-source master=micsink.monitor source_name=mic "
+                           "source_properties=device.description=TestMicrophone"]
+            else:
+                modules = ROOM_MODULES
+            for m in modules:
+                if not pactl("load-module", *m.split()):
+                    raise LabError("pipewire-pulse refused " + m, logs)
+            if layout == "test":
+                # pipewire-pulse has no sine module: a player of our own feeds the microphone.
+                self.sound_procs.insert(0, Proc(self, "tone", ["/usr/bin/python3", os.path.join(LAB, "tone.py"),
+                                                               "micsink", "300"], env=penv))
+        mic = "mic"
+        if not (pactl("set-default-sink", "spk") and pactl("set-default-source", mic)):
+            raise LabError("could not set the default sink and source", logs)
+        if layout == "room":
+            return
         # The first recording waits over a second for the sinks to settle: settle it here.
         rec = subprocess.Popen(["parec", "--device=mic", "--latency-msec=20", "--rate=8000", "--channels=1",
                                 "--format=s16le", "--raw"], env=penv, stdout=subprocess.PIPE,
@@ -322,7 +402,20 @@ class Lab:
             rec.kill()
             rec.wait(3)
         if got < 3200:
-            raise LabError("the PulseAudio microphone delivers no sound", [self.pulse.log])
+            raise LabError("the microphone of the %s server delivers no sound" % kind, logs)
+
+    def sound_alive(self):
+        return all(p.alive() for p in self.sound_procs)
+
+    def sound_pids(self):
+        """The processes that make up the sound server (for its CPU time)."""
+        return [p.pid for p in self.sound_procs if p.alive() and p.name != "tone"]
+
+    def stop_sound(self):
+        """Stops the sound server (the D-Bus session of PipeWire stays, as on a desktop)."""
+        for p in self.sound_procs:
+            p.stop()
+        self.sound_procs = []
 
     def start_billing(self):
         ca = os.path.join(self.run, "ca")
