@@ -70,11 +70,16 @@ QString SavedPassword::onLoginSaved(const QString& previousUser, const QString& 
         pending_.reset();
         return {};
     }
-    // The file holds it until the keyring has it and the server has taken it.
+    // The file holds it until the keyring has it; a password moved from an older version's file
+    // also until the server has taken it, so that the one copy known to work is never dropped for
+    // a keyring entry not yet tried.
+    const LoginSettings current;
+    const bool fromOlderFile = current.saveChecked() && current.read(LoginSettings::kUserName) == user &&
+                               current.read(LoginSettings::kPassword) == password;
     pending_.reset();
     if (unavailable_)
         return password;
-    pending_ = Pending{user, password, ++generation_};
+    pending_ = Pending{user, password, ++generation_, false, !fromOlderFile};
     ++changesInFlight_;
     store_.write(user, password, this,
                  [this, user, password, generation = generation_](const ISecretStore::Answer& a) {

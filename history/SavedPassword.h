@@ -1,7 +1,7 @@
 // Where the saved password lives. In the desktop's keyring, one entry per user name; in the
 // settings file ("Password1") only while the keyring has not taken it: where no keyring answers,
-// and from a login until the keyring holds the password and the server has accepted it (a user of
-// an older version finds it moved there after the next successful registration). So a password
+// and from a login until the keyring confirms it holds the password (a user of an older version
+// finds the file's password moved there after the next successful registration). So a password
 // in the file is never older than the keyring's, and nothing is lost when the keyring refuses: the
 // file keeps it. A user who never ticks "Save" never touches the keyring.
 #pragma once
@@ -40,8 +40,8 @@ public:
     // saved until now (empty when "Save" was off), whose entry goes when it is no longer saved.
     QString onLoginSaved(const QString& previousUser, const QString& user, const QString& password,
                          bool save);
-    // The server accepted `user` with `password`: the file's copy of it goes once the keyring
-    // holds it.
+    // The server accepted `user` with `password`: a copy moved from an older version's file goes
+    // once the keyring holds it.
     void onRegistered(const QString& user, const QString& password);
 
     // Waits, running the event loop for at most `timeoutMs`, until no change to the keyring is in
