@@ -135,9 +135,8 @@ public:
     // Plays the tone and tells how loud the speaker got while it played.
     double playedLevelDb() {
         SpeakerRecorder speaker;
-        if (!speaker.start())
+        if (!speaker.start() || !engine->waitFor([&] { return speaker.hearing(); }, 5000))
             return -200;
-        spin(300);
         speaker.takeLevelDb();
         // Refused while the engine still lets go of a server that left.
         if (!engine->waitFor([&] { return audio->PlaySoundFile(tone) == rtc::S_OK; }, 15000))

@@ -149,6 +149,8 @@ public:
     }
     // Level of what was played since the last call, in dBFS (-120 for silence or nothing).
     double takeLevelDb();
+    // True once the server has sent anything (so that what is played from now on is heard).
+    bool hearing() { return rec_.bytesAvailable() > 0 || rec_.waitForReadyRead(0); }
 
 private:
     QProcess rec_;
