@@ -7,6 +7,8 @@
 
 #include <QFileInfo>
 
+#include <linphone/core_utils.h>
+
 namespace rtc::lin {
 
 namespace {
@@ -137,6 +139,11 @@ bool Engine::followSoundServer(bool probe) {
     qCWarning(lcEngine, "the sound server %s: reloading the audio devices",
               now == SoundServer::kNone ? "went away" : "is (back) up");
     soundServerSeen_ = now;
+    // The stream of tones and local sounds outlives its last sound by a few seconds, on the
+    // server it was opened on: one that went away leaves it broken for good, and the next tone
+    // or ring would be written into it and lost. It is made anew on the next sound.
+    core_->stopRinging();
+    linphone_core_stop_dtmf_stream(core_->cPtr());
     core_->reloadSoundDevices();
     if (now > SoundServer::kNone)
         useServerDefaults();
@@ -161,8 +168,10 @@ void Engine::useServerDefaults() {
 HRESULT Engine::playSoundFile(const QString& path) {
     if (!QFileInfo(path).isFile())
         return E_INVALIDARG;
-    // A sound opened on the devices of a server that went away would crash: skipped quietly.
-    if (!followSoundServer())
+    // A sound opened on the devices of a server that went away would crash: skipped quietly. The
+    // server is asked (one local connect) rather than taken from the last look: a sound is rare,
+    // and one that came right after a restart would go to the stream left on the old server.
+    if (!followSoundServer(true))
         return E_FAIL;
     return core_->playLocal(toStd(path)) == 0 ? S_OK : E_FAIL;
 }

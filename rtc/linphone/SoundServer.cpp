@@ -76,11 +76,9 @@ long long SoundServer::observe(bool probe) {
     struct stat st = {};
     if (::stat(path_.constData(), &st) != 0 || !S_ISSOCK(st.st_mode))
         return kNone;
-    const long long id = static_cast<long long>(st.st_ino) + 1;
-    if (id == dead_)
-        return kNone;
-    if (!probe && id == probed_)
-        return id;
+    const auto inode = static_cast<long long>(st.st_ino);
+    if (!probe && inode == probedInode_)
+        return probed_;
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path_.constData(), static_cast<size_t>(path_.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -92,13 +90,15 @@ long long SoundServer::observe(bool probe) {
     if (answers && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0)
         peer.pid = 0;
     ::close(fd);
-    if (!answers) {
-        dead_ = id;
-        return kNone;
-    }
-    probed_ = id;
-    probedPid_ = peer.pid;
-    return id;
+    // A file system hands the number of a removed file to the next one made: a server started
+    // anew may get the inode its predecessor had. Another process behind it is another server.
+    if (!answers)
+        probed_ = kNone; // left behind by a server that no longer answers
+    else if (inode != probedInode_ || probed_ <= kNone || peer.pid != probedPid_)
+        probed_ = ++servers_;
+    probedInode_ = inode;
+    probedPid_ = answers ? peer.pid : 0;
+    return probed_;
 }
 
 bool SoundServer::lastServerExited() {

@@ -17,9 +17,10 @@ public:
     static constexpr long long kLeaving = -2; // changing: the server last seen has not exited yet
     static constexpr long long kUnknown = -1; // not reached through a local socket
     static constexpr long long kNone = 0;     // no server there
-    // The server now, told apart by its socket: a server makes its socket anew each time it
-    // starts. Cheap (one stat). With `probe`, also connects, to tell a server that died and left
-    // its socket behind from a live one.
+    // The server now, told apart by its socket and the process behind it: a server makes its
+    // socket anew each time it starts. Cheap (one stat). With `probe`, also connects, to tell a
+    // server that died and left its socket behind from a live one, and a server that replaced
+    // another under the same inode.
     //
     // A server removes its socket before it drops its clients, and the driver asked to list the
     // devices while its connection still looks alive waits for an answer for good once the
@@ -29,16 +30,17 @@ public:
     long long current(bool probe);
 
 private:
-    // The socket's identity (> 0), kNone, or kUnknown, without the settling above.
+    // The server's identity (> 0), kNone, or kUnknown, without the settling above.
     long long observe(bool probe);
     bool lastServerExited();
 
     QByteArray path_;
-    long long seen_ = kUnknown;   // what current() last told
-    pid_t seenPid_ = 0;           // the process behind seen_, when known
-    long long probed_ = kUnknown; // the socket last connected to, and its process
+    long long seen_ = kUnknown;  // what current() last told
+    pid_t seenPid_ = 0;          // the process behind seen_, when known
+    long long probedInode_ = -1; // the socket last connected to, what it was, and its process
+    long long probed_ = kUnknown;
     pid_t probedPid_ = 0;
-    long long dead_ = kUnknown; // a socket left behind by a server that no longer answers
+    long long servers_ = kNone; // servers told apart so far
     bool leaving_ = false;
     bool exited_ = false;
     std::chrono::steady_clock::time_point leavingSince_;
