@@ -64,6 +64,7 @@ class Recorder:
     def __init__(self, lab, path):
         self.path = path
         self.out = open(path, "wb")
+        self.t0 = time.monotonic()  # the recording's first sample, give or take parec's start
         self.proc = subprocess.Popen(["parec", "--device=room.monitor", "--rate=%d" % chirps.RATE, "--channels=2",
                                       "--format=s16le", "--raw", "--latency-msec=20", "--client-name=bench-rec"],
                                      stdout=self.out, env=dict(os.environ, **lab.pulse_env))
@@ -154,6 +155,7 @@ class AudioRun:
                             "log": self.log_size(prog)}
             player.stop()
             time.sleep(1.0)
+            rec_t0 = recorder.t0
             raw = recorder.stop()
             recorder = None
             prog.hangup()
@@ -167,7 +169,7 @@ class AudioRun:
             prog.stop()
             self.relay.close()
             self.sipp.stop()
-        out = self.figures(prog, raw, marks, player.started)
+        out = self.figures(prog, raw, marks, player.started, rec_t0)
         out["devices"] = devices
         def only(value, name):
             return value == name or (isinstance(value, list) and value and all(v == name for v in value))
@@ -221,8 +223,28 @@ class AudioRun:
         except OSError:
             return 0
 
-    def figures(self, prog, raw, marks, play_started):
+    def figures(self, prog, raw, marks, play_started, rec_t0):
         echoes = chirps.analyse(raw)
+        # Where the round trip is spent, for G.711 calls: from the microphone to the wire (the
+        # phone's capture, encoder and sending) and from the wire back to the speaker (its jitter
+        # buffer, decoder and playback), both measured against the relay's clock. The recording's
+        # start is taken as parec's: both parts are off by its few ms, in opposite directions,
+        # and the sound server's clock drifts from the system's by about half a ms a second.
+        outs = sorted(t for t in chirps.on_the_wire(self.relay.wire["out"]) if t is not None)
+        ins = sorted(t for t in chirps.on_the_wire(self.relay.wire["in"]) if t is not None)
+
+        def next_after(times, t, within):
+            later = [x for x in times if t - 0.05 <= x < t + within]
+            return later[0] if later else None
+
+        for e in echoes:
+            t_mic = rec_t0 + e["at_s"]
+            t_out = next_after(outs, t_mic, 0.6)
+            t_in = next_after(ins, t_out, 0.3) if t_out is not None else None
+            if t_out is not None:
+                e["capture_ms"] = (t_out - t_mic) * 1000.0
+            if t_in is not None and e["rt_ms"] is not None:
+                e["playback_ms"] = (t_mic + e["rt_ms"] / 1000.0 - t_in) * 1000.0
         names = [p.name for p in self.phases]
         # Each chirp belongs to the phase its echo crossed the relay in (a chirp near a
         # boundary belongs to none).
@@ -240,6 +262,10 @@ class AudioRun:
                 continue
             sel = [e for e in echoes if e["phase"] == name]
             f = chirps.summarise(sel)
+            for part in ("capture_ms", "playback_ms"):
+                values = sorted(e[part] for e in sel if e.get(part) is not None)
+                if values:
+                    f[part] = values[len(values) // 2]
             seconds = next(p.seconds for p in self.phases if p.name == name)
             f["dropouts_per_min"] = f["dropouts"] * 60.0 / seconds
             out[name] = f
@@ -306,9 +332,11 @@ def one_line(r):
     for ph in ("clean", "loss", "burst", "jitter", "after"):
         f = r.get(ph)
         if f:
-            parts.append("%s rt %s lost %d/%d drop/min %.1f sim %.3f%s" % (
+            parts.append("%s rt %s lost %d/%d drop/min %.1f sim %.3f%s%s" % (
                 ph, _rt(f), f["lost"], f["chirps"], f["dropouts_per_min"], f.get("similarity", 0),
-                (" underflows %s" % f["underflows"]) if "underflows" in f else ""))
+                (" underflows %s" % f["underflows"]) if "underflows" in f else "",
+                (" (mic to wire %.0f, wire to speaker %.0f)" % (f["capture_ms"], f["playback_ms"]))
+                if "capture_ms" in f and "playback_ms" in f else ""))
     parts.append("recovery %s s" % _num(r.get("recovery_s")))
     parts.append("cpu phone %.2f + server %.2f s/20 s" % (r.get("cpu_phone_s", 0), r.get("cpu_server_s", 0)))
     parts.append("payload types %s" % r.get("payload_types"))

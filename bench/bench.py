@@ -357,6 +357,9 @@ class Orvane(Program):
                    XDG_RUNTIME_DIR=os.path.join(self.dir, "runtime"),
                    ORVANE_SIP_SERVER="127.0.0.1:%d" % self.lab.sip_port,
                    ORVANE_BILLING_HOST="127.0.0.1:%d" % billing, ORVANE_CA_FILE=self.lab.ca_file)
+        # No session bus: the saved password of a run goes to its own settings file, never into
+        # the keyring of whoever runs the bench.
+        env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.dir, "runtime", "no-bus")
         env.update(self.extra_env)
         self.main_wid = self.login_wid = None
         return self.launch([self.b.binary], env, traced, tag)

@@ -126,3 +126,47 @@ def summarise(echoes):
     if sims:
         out["similarity"] = float(np.mean(sims))
     return out
+
+
+def _ulaw_table():
+    u = ~np.arange(256, dtype=np.int32) & 0xFF
+    t = (((u & 0x0F) << 3) + 0x84) << ((u & 0x70) >> 4)
+    return np.where(u & 0x80, 0x84 - t, t - 0x84).astype(np.float64) / 32768.0
+
+
+ULAW = _ulaw_table()
+WIRE_RATE = 8000
+
+
+def on_the_wire(packets):
+    """When each chirp passed the relay in a G.711 stream: `packets` are (time, RTP timestamp,
+    payload) as the relay saw them. Returns the times, in order (None where the sample's packet
+    is unknown)."""
+    if not packets:
+        return []
+    base = packets[0][1]
+    span = max((ts - base) & 0xFFFFFFFF for _, ts, _ in packets) + 400
+    if span > WIRE_RATE * 600:
+        return []
+    signal = np.zeros(span)
+    when = np.full(span, np.nan)
+    for t, ts, payload in packets:
+        at = (ts - base) & 0xFFFFFFFF
+        pcm = ULAW[np.frombuffer(payload, dtype=np.uint8)]
+        signal[at:at + len(pcm)] = pcm[:span - at]
+        # The time of each sample: its packet's, less the samples that follow it in the packet.
+        when[at:at + len(pcm)] = (t - (len(pcm) - np.arange(len(pcm))) / WIRE_RATE)[:span - at]
+    c = chirp()[:: RATE // WIRE_RATE]
+    xc = _xcorr(signal, c)
+    thresh = 0.5 * np.max(xc) if len(xc) else 0
+    step = int(PERIOD_S * WIRE_RATE)
+    out = []
+    i = 0
+    while i < len(xc):
+        if xc[i] >= thresh:
+            j = i + int(np.argmax(xc[i:i + step // 2]))
+            out.append(None if np.isnan(when[j]) else float(when[j]))
+            i = j + step // 2
+        else:
+            i += 1
+    return out

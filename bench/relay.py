@@ -53,6 +53,9 @@ class Relay:
         self.t0 = None  # the first packet back from the far end
         self.stats = {}  # phase -> [forwarded, dropped]
         self.payload_types = {}  # payload type -> packets from the phone
+        # G.711 (PCMU) packets each way, to place the chirps on the wire: "out" from the phone
+        # (time received), "in" to the phone (time sent), each (time, RTP timestamp, payload).
+        self.wire = {"out": [], "in": []}
         self._queue = []  # (due, n, data)
         self._n = 0
         self._state = {}
@@ -135,6 +138,7 @@ class Relay:
                     if len(data) >= 12 and data[0] >> 6 == 2:
                         pt = data[1] & 0x7F
                         self.payload_types[pt] = self.payload_types.get(pt, 0) + 1
+                        self._trace("out", now, data)
                     self.far_side.sendto(data, self.far)
                 elif self.phone is not None:
                     due = self._impair(data, now)
@@ -146,8 +150,13 @@ class Relay:
                 _, _, data = heapq.heappop(self._queue)
                 try:
                     self.phone_side.sendto(data, self.phone)
+                    self._trace("in", now, data)
                 except OSError:
                     pass
+
+    def _trace(self, way, now, data):
+        if len(data) > 12 and data[0] >> 6 == 2 and data[1] & 0x7F == 0 and not data[0] & 0x1F:
+            self.wire[way].append((now, int.from_bytes(data[4:8], "big"), data[12:]))
 
     def close(self):
         self._stop = True
