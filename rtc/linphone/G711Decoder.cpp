@@ -1,0 +1,311 @@
+#include "rtc/linphone/G711Decoder.h"
+
+#include <mediastreamer2/msfactory.h>
+#include <mediastreamer2/msfilter.h>
+#include <mediastreamer2/msinterfaces.h>
+#include <mediastreamer2/msticker.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace rtc::lin {
+
+namespace {
+
+constexpr size_t kHistory = 390; // 48.75 ms: three of the longest pitch periods and more
+constexpr int kMinPeriod = 40;   // 200 Hz at 8 kHz
+constexpr int kMaxPeriod = 120;  // 66 Hz
+constexpr int kCorrelated = 160; // the last 20 ms, compared with the stretch one period before
+// The fill is played at full level for 5 ms, then fades out over 30 ms: the longer a guess, the
+// likelier it is wrong, and a long loss ends in silence.
+constexpr uint32_t kFull = 40;
+constexpr uint32_t kFade = 240;
+constexpr int32_t kMaxBehind = 8000;      // a packet 1 s before the last belongs to a new stream
+constexpr int64_t kGiveBackSamples = 160; // a packet's worth: what is kept waiting for the next loss
+constexpr int64_t kWindowSamples = 8000;  // 1 s
+constexpr int kQuietRms = 100;            // -50 dBFS: a pause, not speech
+
+int16_t fromMuLaw(uint8_t u) {
+    u = static_cast<uint8_t>(~u);
+    int t = ((u & 0x0F) << 3) + 0x84;
+    t <<= (u & 0x70) >> 4;
+    return static_cast<int16_t>((u & 0x80) ? (0x84 - t) : (t - 0x84));
+}
+
+int16_t fromALaw(uint8_t a) {
+    a ^= 0x55;
+    int t = (a & 0x0F) << 4;
+    const int segment = (a & 0x70) >> 4;
+    if (segment == 0)
+        t += 8;
+    else
+        t = (t + 0x108) << (segment - 1);
+    return static_cast<int16_t>((a & 0x80) ? t : -t);
+}
+
+} // namespace
+
+void G711Concealer::packet(uint32_t timestamp, uint16_t seq, bool marker, const uint8_t* payload, size_t size,
+                           int64_t nowMs, std::vector<int16_t>& out) {
+    if (size == 0)
+        return;
+    std::vector<int16_t> pcm;
+    decode(law_, payload, size, pcm);
+
+    size_t skip = 0;
+    uint32_t gap = 0;
+    bool resync = !started_;
+    if (started_) {
+        const auto delta = static_cast<int32_t>(timestamp - nextTimestamp_);
+        const auto lost = static_cast<uint16_t>(seq - lastSeq_ - 1);
+        if (delta < -kMaxBehind || delta > static_cast<int32_t>(8 * kMaxBehind) || (marker && delta < 0)) {
+            resync = true; // a new stream, or the far end started over
+        } else if (delta < 0) {
+            // Already played, in full or in part (a duplicate): only what is new is played.
+            skip = static_cast<size_t>(-delta);
+            if (skip >= size)
+                return;
+        } else if (delta > 0 && !marker && lost != 0 && lost < 0x8000 &&
+                   static_cast<uint32_t>(delta) <= kMaxGapSamples) {
+            // Packets were lost. A gap without a lost packet is the far end's silence, and one
+            // after a marker the start of its next talk spurt: both are played as they come.
+            gap = static_cast<uint32_t>(delta);
+        }
+    }
+    const int64_t now = nowMs * 8;
+    // What was played before runs out at outEnd_; when it already has, the past cannot be
+    // played any more.
+    if (resync || outEnd_ < now)
+        outEnd_ = now;
+    const int64_t ahead = outEnd_ - now;
+    noteAhead(now, ahead);
+
+    nextTimestamp_ = timestamp + static_cast<uint32_t>(size);
+    if (resync || static_cast<int16_t>(seq - lastSeq_) > 0)
+        lastSeq_ = seq;
+    started_ = true;
+
+    // A filled-in loss that came after the speaker had run dry has made the call slower by what
+    // was missing. That is given back, a quiet packet at a time (the far end's pauses, where
+    // nothing is lost by it), while more than one packet has been waiting all along, so that one
+    // packet's cushion stays for the next loss.
+    if (gap == 0 && skip == 0 && !resync && std::min(ahead, minAhead()) >= 2 * kGiveBackSamples &&
+        quiet(pcm)) {
+        given_ += static_cast<long long>(size);
+        return;
+    }
+
+    if (gap > 0)
+        conceal(gap, out);
+    const size_t first = out.size();
+    out.insert(out.end(), pcm.begin() + static_cast<std::ptrdiff_t>(skip), pcm.end());
+    if (gap > 0) {
+        // Into the packet that ends the loss from the continuation of the filled-in voice: a
+        // quarter of a period, and longer the longer the loss, so that no seam is heard.
+        const size_t fade = std::min<size_t>(
+            {out.size() - first, static_cast<size_t>(period_ / 4 + 32 * ((gap - 1) / 80)), 80});
+        for (size_t i = 0; i < fade; ++i) {
+            const float w = static_cast<float>(i + 1) / static_cast<float>(fade + 1);
+            const float syn =
+                static_cast<float>(synthetic(repeatPos_ + i)) * level(gap + static_cast<uint32_t>(i));
+            out[first + i] = static_cast<int16_t>(std::lround(out[first + i] * w + syn * (1.0f - w)));
+        }
+    }
+    remember(out.data() + first, out.size() - first);
+    outEnd_ += static_cast<int64_t>(out.size() - first);
+}
+
+void G711Concealer::noteAhead(int64_t now, int64_t ahead) {
+    // The least that was waiting at a packet's arrival, over the last one to two seconds.
+    if (now - windowStart_ >= kWindowSamples || now < windowStart_) {
+        previousMin_ = windowStart_ == 0 && currentMin_ == INT64_MAX ? ahead : currentMin_;
+        currentMin_ = INT64_MAX;
+        windowStart_ = now;
+    }
+    currentMin_ = std::min(currentMin_, ahead);
+}
+
+int64_t G711Concealer::minAhead() const {
+    return std::min(previousMin_, currentMin_);
+}
+
+bool G711Concealer::quiet(const std::vector<int16_t>& pcm) {
+    double e = 0;
+    for (int16_t v : pcm)
+        e += static_cast<double>(v) * v;
+    return e < static_cast<double>(kQuietRms) * kQuietRms * static_cast<double>(pcm.size());
+}
+
+void G711Concealer::decode(Law law, const uint8_t* payload, size_t size, std::vector<int16_t>& out) {
+    out.reserve(out.size() + size);
+    for (size_t i = 0; i < size; ++i)
+        out.push_back(law == Law::Mu ? fromMuLaw(payload[i]) : fromALaw(payload[i]));
+}
+
+float G711Concealer::level(uint32_t k) {
+    return k < kFull ? 1.0f : std::max(0.0f, 1.0f - static_cast<float>(k - kFull) / kFade);
+}
+
+void G711Concealer::conceal(uint32_t samples, std::vector<int16_t>& out) {
+    concealed_ += samples;
+    const size_t first = out.size();
+    // The last pitch period of what was played, repeated.
+    if (history_.size() < kHistory) {
+        period_ = kMinPeriod;
+        repeat_.assign(static_cast<size_t>(period_), 0); // too little heard to continue it
+    } else {
+        period_ = pitchPeriod();
+        repeat_.assign(history_.end() - period_, history_.end());
+    }
+    repeatPos_ = 0;
+    for (uint32_t k = 0; k < samples; ++k)
+        out.push_back(static_cast<int16_t>(std::lround(synthetic(repeatPos_++) * level(k))));
+    remember(out.data() + first, samples);
+    outEnd_ += samples;
+}
+
+int16_t G711Concealer::synthetic(size_t i) const {
+    return repeat_.empty() ? 0 : repeat_[i % repeat_.size()];
+}
+
+int G711Concealer::pitchPeriod() const {
+    // The lag at which the last 20 ms best match the signal before them (normalised
+    // cross-correlation).
+    const size_t n = history_.size();
+    const int16_t* x = history_.data();
+    const size_t start = n - kCorrelated;
+    int best = kMinPeriod;
+    double bestScore = -1.0;
+    for (int p = kMinPeriod; p <= kMaxPeriod; ++p) {
+        double cross = 0.0;
+        double energy = 0.0;
+        for (size_t i = start; i < n; ++i) {
+            const double past = x[i - static_cast<size_t>(p)];
+            cross += static_cast<double>(x[i]) * past;
+            energy += past * past;
+        }
+        const double score = energy > 0.0 ? cross / std::sqrt(energy) : 0.0;
+        if (score > bestScore) {
+            bestScore = score;
+            best = p;
+        }
+    }
+    return best;
+}
+
+void G711Concealer::remember(const int16_t* samples, size_t n) {
+    history_.insert(history_.end(), samples, samples + n);
+    if (history_.size() > kHistory)
+        history_.erase(history_.begin(), history_.end() - kHistory);
+}
+
+namespace {
+
+struct DecoderState {
+    explicit DecoderState(G711Concealer::Law law) : concealer(law) {}
+    G711Concealer concealer;
+    std::vector<int16_t> out;
+};
+
+template <G711Concealer::Law L> void decoderInit(MSFilter* f) {
+    f->data = new DecoderState(L);
+}
+
+void decoderUninit(MSFilter* f) {
+    delete static_cast<DecoderState*>(f->data);
+}
+
+void put(MSFilter* f, const std::vector<int16_t>& samples) {
+    if (samples.empty())
+        return;
+    const size_t bytes = samples.size() * sizeof(int16_t);
+    mblk_t* o = allocb(bytes, 0);
+    std::memcpy(o->b_wptr, samples.data(), bytes);
+    o->b_wptr += bytes;
+    ms_queue_put(f->outputs[0], o);
+}
+
+void decoderProcess(MSFilter* f) {
+    auto* s = static_cast<DecoderState*>(f->data);
+    while (mblk_t* m = ms_queue_get(f->inputs[0])) {
+        if (m->b_cont)
+            msgpullup(m, static_cast<size_t>(-1));
+        const auto size = static_cast<size_t>(m->b_wptr - m->b_rptr);
+        s->out.clear();
+        s->concealer.packet(mblk_get_timestamp_info(m), static_cast<uint16_t>(mblk_get_cseq(m)),
+                            mblk_get_marker_info(m) != 0, m->b_rptr, size,
+                            static_cast<int64_t>(f->ticker->time), s->out);
+        put(f, s->out);
+        freemsg(m);
+    }
+}
+
+int getSampleRate(MSFilter*, void* arg) {
+    *static_cast<int*>(arg) = 8000;
+    return 0;
+}
+
+int getChannels(MSFilter*, void* arg) {
+    *static_cast<int*>(arg) = 1;
+    return 0;
+}
+
+// Concealment is always on: the graph's generic one is never added after these decoders, whatever
+// the audio features say.
+int havePlc(MSFilter*, void* arg) {
+    *static_cast<int*>(arg) = 1;
+    return 0;
+}
+
+MSFilterMethod decoderMethods[] = {
+    {MS_FILTER_GET_SAMPLE_RATE, getSampleRate},
+    {MS_FILTER_GET_NCHANNELS, getChannels},
+    {MS_AUDIO_DECODER_HAVE_PLC, havePlc},
+    {0, nullptr},
+};
+
+MSFilterDesc muLawDecoder = {
+    MS_FILTER_PLUGIN_ID,
+    "OrvaneUlawDec",
+    "G.711 u-law decoder filling in lost packets",
+    MS_FILTER_DECODER,
+    "pcmu",
+    1,
+    1,
+    decoderInit<G711Concealer::Law::Mu>,
+    nullptr,
+    decoderProcess,
+    nullptr,
+    decoderUninit,
+    decoderMethods,
+    0,
+};
+
+MSFilterDesc aLawDecoder = {
+    MS_FILTER_PLUGIN_ID,
+    "OrvaneAlawDec",
+    "G.711 A-law decoder filling in lost packets",
+    MS_FILTER_DECODER,
+    "pcma",
+    1,
+    1,
+    decoderInit<G711Concealer::Law::A>,
+    nullptr,
+    decoderProcess,
+    nullptr,
+    decoderUninit,
+    decoderMethods,
+    0,
+};
+
+} // namespace
+
+void registerG711Decoders(MSFactory* factory) {
+    // The factory takes the last registered decoder of a format first.
+    ms_factory_register_filter(factory, &muLawDecoder);
+    ms_factory_register_filter(factory, &aLawDecoder);
+}
+
+} // namespace rtc::lin

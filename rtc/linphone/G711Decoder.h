@@ -1,0 +1,78 @@
+// G.711 decoders that fill the place of each lost packet with a continuation of the voice before
+// it, so that everything after a loss is played on time.
+//
+// mediastreamer's own G.711 decoders have no concealment, and its generic one conceals by the
+// clock: it fills in whenever what it has played runs out, and then plays the late packet as
+// well, so every late packet makes the call slower for good, while a lost one is not filled in
+// at all when the buffers after it still hold a little (the call then skips ahead by a packet).
+// These decoders keep to the sender's timeline, from the packets' RTP timestamps and sequence
+// numbers: the gap that packets were lost in is filled with exactly its length when the next
+// one comes. The delay a loss adds when the speaker had already run dry is given back in the
+// far end's pauses.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct _MSFactory;
+
+namespace rtc::lin {
+
+// The decoding and concealment, without mediastreamer (tested on its own).
+class G711Concealer {
+public:
+    enum class Law { Mu, A };
+    explicit G711Concealer(Law law) : law_(law) {}
+
+    // One packet as received (its RTP timestamp, sequence number and marker bit, and its G.711
+    // payload) at nowMs on the audio clock. Appends to `out` what is to be played: first the
+    // filling-in of the packets lost just before it, then the packet; only its new part when it
+    // overlaps what was already played; nothing when it is all old, or when it is a quiet packet
+    // given back.
+    void packet(uint32_t timestamp, uint16_t seq, bool marker, const uint8_t* payload, size_t size,
+                int64_t nowMs, std::vector<int16_t>& out);
+
+    // Plain decoding.
+    static void decode(Law law, const uint8_t* payload, size_t size, std::vector<int16_t>& out);
+
+    // Samples filled in so far, and quiet samples left out to give delay back.
+    long long concealedSamples() const { return concealed_; }
+    long long givenBackSamples() const { return given_; }
+
+    // Longest gap that is filled in: beyond it the line was down rather than lossy, and what
+    // follows is played as it comes.
+    static constexpr uint32_t kMaxGapSamples = 960; // 120 ms at 8 kHz
+
+private:
+    void conceal(uint32_t samples, std::vector<int16_t>& out);
+    static float level(uint32_t k);
+    static bool quiet(const std::vector<int16_t>& pcm);
+    void noteAhead(int64_t now, int64_t ahead);
+    int64_t minAhead() const;
+    int pitchPeriod() const;
+    void remember(const int16_t* samples, size_t n);
+    int16_t synthetic(size_t i) const;
+
+    Law law_;
+    bool started_ = false;
+    uint32_t nextTimestamp_ = 0;
+    uint16_t lastSeq_ = 0;
+    long long concealed_ = 0;
+    long long given_ = 0;
+    std::vector<int16_t> history_; // the last samples played, newest last
+    std::vector<int16_t> repeat_;  // the period repeated while concealing
+    int period_ = 0;               // its pitch period, in samples
+    size_t repeatPos_ = 0;         // where the next synthetic sample comes from in repeat_
+    int64_t outEnd_ = 0;           // when what was played runs out, in samples of the clock
+    int64_t windowStart_ = 0;      // the least waiting at an arrival, this window and the last
+    int64_t currentMin_ = INT64_MAX;
+    int64_t previousMin_ = INT64_MAX;
+};
+
+// Registers the two decoders with the factory: they take the place of its own for PCMU and PCMA
+// in every call made afterwards.
+void registerG711Decoders(_MSFactory* factory);
+
+} // namespace rtc::lin
