@@ -98,21 +98,9 @@ void G711Concealer::packet(uint32_t timestamp, uint16_t seq, bool marker, const 
     }
 
     if (gap > 0)
-        conceal(gap, out);
+        conceal(gap, pcm.data(), pcm.size(), out);
     const size_t first = out.size();
     out.insert(out.end(), pcm.begin() + static_cast<std::ptrdiff_t>(skip), pcm.end());
-    if (gap > 0) {
-        // Into the packet that ends the loss from the continuation of the filled-in voice: a
-        // quarter of a period, and longer the longer the loss, so that no seam is heard.
-        const size_t fade = std::min<size_t>(
-            {out.size() - first, static_cast<size_t>(period_ / 4 + 32 * ((gap - 1) / 80)), 80});
-        for (size_t i = 0; i < fade; ++i) {
-            const float w = static_cast<float>(i + 1) / static_cast<float>(fade + 1);
-            const float syn =
-                static_cast<float>(synthetic(repeatPos_ + i)) * level(gap + static_cast<uint32_t>(i));
-            out[first + i] = static_cast<int16_t>(std::lround(out[first + i] * w + syn * (1.0f - w)));
-        }
-    }
     remember(out.data() + first, out.size() - first);
     outEnd_ += static_cast<int64_t>(out.size() - first);
 }
@@ -148,45 +136,56 @@ float G711Concealer::level(uint32_t k) {
     return k < kFull ? 1.0f : std::max(0.0f, 1.0f - static_cast<float>(k - kFull) / kFade);
 }
 
-void G711Concealer::conceal(uint32_t samples, std::vector<int16_t>& out) {
+void G711Concealer::conceal(uint32_t samples, const int16_t* next, size_t nextSize,
+                            std::vector<int16_t>& out) {
     concealed_ += samples;
     const size_t first = out.size();
-    // The last pitch period of what was played, repeated.
-    if (history_.size() < kHistory) {
-        period_ = kMinPeriod;
-        repeat_.assign(static_cast<size_t>(period_), 0); // too little heard to continue it
-    } else {
-        period_ = pitchPeriod();
-        repeat_.assign(history_.end() - period_, history_.end());
+    // The gap is known only once the packet after it has come, so it is filled from both sides:
+    // the last pitch period before it repeated forwards, fading out, and the first one of the
+    // packet after it repeated backwards, fading in, cross-faded over the gap. The backward part
+    // joins the packet without a seam and follows a voice that changed during the loss.
+    std::vector<int16_t> before;
+    if (history_.size() >= kHistory) {
+        const int p = pitchPeriod(history_.data() + history_.size() - kCorrelated, kCorrelated, true);
+        before.assign(history_.end() - p, history_.end());
     }
-    repeatPos_ = 0;
-    for (uint32_t k = 0; k < samples; ++k)
-        out.push_back(static_cast<int16_t>(std::lround(synthetic(repeatPos_++) * level(k))));
+    std::vector<int16_t> after;
+    if (nextSize >= static_cast<size_t>(2 * kMinPeriod))
+        after.assign(next, next + pitchPeriod(next, nextSize, false));
+    for (uint32_t k = 0; k < samples; ++k) {
+        const float forward = before.empty() ? 0.0f : before[k % before.size()] * level(k);
+        // Position k lies samples - k before the packet: that far back in its periodic extension.
+        const uint32_t back = samples - k;
+        const float backward =
+            after.empty() ? 0.0f
+                          : after[(after.size() - back % after.size()) % after.size()] * level(back - 1);
+        const float w = static_cast<float>(k + 1) / static_cast<float>(samples + 1);
+        out.push_back(static_cast<int16_t>(std::lround(forward * (1.0f - w) + backward * w)));
+    }
     remember(out.data() + first, samples);
     outEnd_ += samples;
 }
 
-int16_t G711Concealer::synthetic(size_t i) const {
-    return repeat_.empty() ? 0 : repeat_[i % repeat_.size()];
-}
-
-int G711Concealer::pitchPeriod() const {
-    // The lag at which the last 20 ms best match the signal before them (normalised
-    // cross-correlation).
-    const size_t n = history_.size();
-    const int16_t* x = history_.data();
-    const size_t start = n - kCorrelated;
+int G711Concealer::pitchPeriod(const int16_t* x, size_t n, bool backwards) {
+    // The lag at which a stretch best matches the signal one lag away from it (normalised
+    // cross-correlation): for the past, its last 20 ms against what came before them; for the
+    // packet after a loss, its start against what follows.
     int best = kMinPeriod;
-    double bestScore = -1.0;
-    for (int p = kMinPeriod; p <= kMaxPeriod; ++p) {
+    double bestScore = -2.0;
+    const int maxPeriod = backwards ? kMaxPeriod : std::min<int>(kMaxPeriod, static_cast<int>(n / 2));
+    for (int p = kMinPeriod; p <= maxPeriod; ++p) {
         double cross = 0.0;
-        double energy = 0.0;
-        for (size_t i = start; i < n; ++i) {
-            const double past = x[i - static_cast<size_t>(p)];
-            cross += static_cast<double>(x[i]) * past;
-            energy += past * past;
+        double e0 = 0.0;
+        double e1 = 0.0;
+        const size_t len = backwards ? n : n - static_cast<size_t>(p);
+        for (size_t i = 0; i < len; ++i) {
+            const double a = x[i];
+            const double b = backwards ? *(x + i - p) : x[i + static_cast<size_t>(p)];
+            cross += a * b;
+            e0 += a * a;
+            e1 += b * b;
         }
-        const double score = energy > 0.0 ? cross / std::sqrt(energy) : 0.0;
+        const double score = e0 > 0.0 && e1 > 0.0 ? cross / std::sqrt(e0 * e1) : 0.0;
         if (score > bestScore) {
             bestScore = score;
             best = p;

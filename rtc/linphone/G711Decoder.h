@@ -1,5 +1,5 @@
-// G.711 decoders that fill the place of each lost packet with a continuation of the voice before
-// it, so that everything after a loss is played on time.
+// G.711 decoders that fill the place of each lost packet from the voice on both sides of it, so
+// that everything after a loss is played on time.
 //
 // mediastreamer's own G.711 decoders have no concealment, and its generic one conceals by the
 // clock: it fills in whenever what it has played runs out, and then plays the late packet as
@@ -46,14 +46,13 @@ public:
     static constexpr uint32_t kMaxGapSamples = 960; // 120 ms at 8 kHz
 
 private:
-    void conceal(uint32_t samples, std::vector<int16_t>& out);
+    void conceal(uint32_t samples, const int16_t* next, size_t nextSize, std::vector<int16_t>& out);
     static float level(uint32_t k);
     static bool quiet(const std::vector<int16_t>& pcm);
     void noteAhead(int64_t now, int64_t ahead);
     int64_t minAhead() const;
-    int pitchPeriod() const;
+    static int pitchPeriod(const int16_t* x, size_t n, bool backwards);
     void remember(const int16_t* samples, size_t n);
-    int16_t synthetic(size_t i) const;
 
     Law law_;
     bool started_ = false;
@@ -62,9 +61,6 @@ private:
     long long concealed_ = 0;
     long long given_ = 0;
     std::vector<int16_t> history_; // the last samples played, newest last
-    std::vector<int16_t> repeat_;  // the period repeated while concealing
-    int period_ = 0;               // its pitch period, in samples
-    size_t repeatPos_ = 0;         // where the next synthetic sample comes from in repeat_
     int64_t outEnd_ = 0;           // when what was played runs out, in samples of the clock
     int64_t windowStart_ = 0;      // the least waiting at an arrival, this window and the last
     int64_t currentMin_ = INT64_MAX;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
@@ -213,4 +214,33 @@ TEST(G711Concealer, SilenceFromTheFarEndAndANewStreamAreNotFilledIn) {
     send(123 + kPacket, 8, false, 13);
     EXPECT_EQ(out, std::vector<int16_t>(clean.begin(), clean.begin() + 14 * kPacket));
     EXPECT_EQ(c.concealedSamples(), 0);
+}
+
+TEST(G711Concealer, ALossWhereTheVoiceStartsOrChangesIsFilledFromTheVoiceAfterIt) {
+    // Silence, then speech whose first packet is lost: there is nothing before the gap to
+    // continue, so the fill comes from the packet after it, and grows into it without a seam.
+    auto pause = [](int p) { return p < 10; };
+    const int packets = 20;
+    const auto pcm = voice(packets, pause);
+    const auto payload = encode(G711Concealer::Law::Mu, pcm);
+    std::vector<int16_t> clean;
+    G711Concealer::decode(G711Concealer::Law::Mu, payload.data(), payload.size(), clean);
+    Line line;
+    line.lost = {10};
+    G711Concealer c(G711Concealer::Law::Mu);
+    const auto out = play(c, payload, packets, line);
+    ASSERT_EQ(out.size(), clean.size());
+    const size_t gap = 10 * kPacket;
+    EXPECT_GT(energy(out, gap + kPacket * 3 / 4, kPacket / 4),
+              energy(clean, gap + kPacket * 3 / 4, kPacket / 4) * 0.5)
+        << "the end of the gap is not filled from the speech after it";
+    EXPECT_LT(energy(out, gap, kPacket / 4), energy(out, gap + kPacket * 3 / 4, kPacket / 4))
+        << "the fill does not grow from the silence before it";
+    // No seam into the next packet: the step between the last filled sample and the first one
+    // played is no larger than the signal's own steps.
+    int maxStep = 0;
+    for (size_t i = gap + kPacket + 1; i < out.size(); ++i)
+        maxStep = std::max(maxStep, std::abs(out[i] - out[i - 1]));
+    EXPECT_LE(std::abs(out[gap + kPacket] - out[gap + kPacket - 1]), maxStep);
+    EXPECT_TRUE(samePacket(out, gap + kPacket, clean, 11));
 }
