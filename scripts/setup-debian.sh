@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
-    liblinphone-dev libcurl4-openssl-dev libpulse-dev
+    liblinphone-dev libcurl4-openssl-dev libpulse-dev libspeexdsp-dev
     libgtest-dev googletest clang-format
     clang libclang-rt-14-dev llvm
     kamailio sip-tester openssl python3

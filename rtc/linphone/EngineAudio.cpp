@@ -1,5 +1,6 @@
 #include "rtc/linphone/Engine.h"
 
+#include "rtc/linphone/EchoCanceller.h"
 #include "rtc/linphone/EngineSupport.h"
 #include "rtc/linphone/G711Decoder.h"
 #include "rtc/linphone/ServerDefaults.h"
@@ -68,6 +69,10 @@ void Engine::configureMedia() {
     // G.711 decoders that fill in lost packets by their timestamps and give back in the far end's
     // pauses the delay a loss added (G711Decoder.h).
     registerG711Decoders(linphone_core_get_ms_factory(core_->cPtr()));
+    // The echo canceller, suppressing the residual echo only once there is an echo
+    // (EchoCanceller.h).
+    registerEchoCanceller(linphone_core_get_ms_factory(core_->cPtr()));
+    core_->setEchoCancellerFilterName(kEchoCancellerName);
     // Everything of the audio graph but mediastreamer's generic loss concealment, which the
     // decoders above replace for G.711 (Opus conceals in its own decoder), and its flow control.
     // Measured in bench/: the generic concealment plays a late packet after filling in its place,

@@ -1,0 +1,306 @@
+#include "rtc/linphone/EchoCanceller.h"
+
+#include <mediastreamer2/msfactory.h>
+#include <mediastreamer2/msfilter.h>
+#include <mediastreamer2/msinterfaces.h>
+#include <mediastreamer2/msqueue.h>
+#include <speex/speex_echo.h>
+#include <speex/speex_preprocess.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace rtc::lin {
+
+namespace {
+
+constexpr double kFullScale = 32768.0;
+// The far end is heard above -45 dBFS; a microphone below -60 dBFS hears nothing of it.
+const double kFarHeard = std::pow(kFullScale * std::pow(10.0, -45.0 / 20.0), 2);
+const double kQuiet = std::pow(kFullScale * std::pow(10.0, -60.0 / 20.0), 2);
+constexpr double kEchoFound = 4.0; // 6 dB taken out
+constexpr double kNoEcho = 1.6;    // less than 2 dB
+constexpr double kAveragedMs = 500;
+constexpr double kDecideAfterMs = 1000;
+
+double energy(const int16_t* x, int n) {
+    double sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += double(x[i]) * x[i];
+    return sum / n;
+}
+
+} // namespace
+
+EchoCanceller::EchoCanceller(int frameSize, int sampleRate, int filterLength)
+    : frameSize_(frameSize), echoState_(speex_echo_state_init(frameSize, filterLength)),
+      pre_(speex_preprocess_state_init(frameSize, sampleRate)) {
+    speex_echo_ctl(echoState_, SPEEX_ECHO_SET_SAMPLING_RATE, &sampleRate);
+    const double frameMs = 1000.0 * frameSize / sampleRate;
+    smoothing_ = std::min(1.0, frameMs / kAveragedMs);
+    framesToDecide_ = std::lround(kDecideAfterMs / frameMs);
+}
+
+EchoCanceller::~EchoCanceller() {
+    speex_preprocess_state_destroy(pre_);
+    speex_echo_state_destroy(echoState_);
+}
+
+void EchoCanceller::process(const int16_t* mic, const int16_t* played, int16_t* out) {
+    const Echo before = echo_;
+    speex_echo_cancellation(echoState_, mic, played, out);
+    if (energy(played, frameSize_) > kFarHeard) {
+        // How much the filter takes out of what the microphone hears while the far end talks.
+        // A quiet microphone counts as nothing taken out: it hears no echo.
+        micEnergy_ += smoothing_ * (energy(mic, frameSize_) - micEnergy_);
+        outEnergy_ += smoothing_ * (energy(out, frameSize_) - outEnergy_);
+        ++farFrames_;
+        const double taken = (micEnergy_ + kQuiet) / (outEnergy_ + kQuiet);
+        if (farFrames_ >= framesToDecide_ && echo_ != Echo::Found) {
+            if (taken > kEchoFound) {
+                echo_ = Echo::Found;
+                speex_preprocess_ctl(pre_, SPEEX_PREPROCESS_SET_ECHO_STATE, echoState_);
+            } else if (taken < kNoEcho) {
+                echo_ = Echo::None;
+            }
+        }
+    }
+    const bool wasThrough = before == Echo::None;
+    const bool through = echo_ == Echo::None;
+    if (through || wasThrough) {
+        // The microphone as it is, or a frame's fade into or out of it (the filter's input
+        // stage shifts the phase of low tones: the two differ).
+        for (int i = 0; i < frameSize_; ++i) {
+            const double w = through == wasThrough ? 1.0 : double(i + 1) / frameSize_;
+            const double to = through ? mic[i] : out[i];
+            const double from = wasThrough ? mic[i] : out[i];
+            out[i] = int16_t(std::lround(from + w * (to - from)));
+        }
+    }
+    speex_preprocess_run(pre_, out);
+}
+
+namespace {
+
+// The filter: inputs[0] the far end's sound on its way to the speaker, inputs[1] the microphone;
+// outputs[0] the far end's sound for the speaker, outputs[1] the microphone without the echo.
+struct FilterState {
+    int sampleRate = 8000;
+    int frameSizeAt8000 = 64;
+    int tailMs = 250;
+    int delayMs = 0;
+    bool bypass = false;
+    bool started = false; // the microphone has sent a frame
+    bool usingSilence = false;
+    size_t nominalDelayed = 0; // bytes
+    MSBufferizer delayed;      // what the speaker was given, for the filter
+    MSBufferizer toSpeaker;    // the far end's sound not yet passed on
+    MSBufferizer mic;
+    EchoCanceller* canceller = nullptr;
+    std::vector<int16_t> micFrame, playedFrame;
+};
+
+FilterState* stateOf(MSFilter* f) {
+    return static_cast<FilterState*>(f->data);
+}
+
+void filterInit(MSFilter* f) {
+    auto* s = new FilterState;
+    ms_bufferizer_init(&s->delayed);
+    ms_bufferizer_init(&s->toSpeaker);
+    ms_bufferizer_init(&s->mic);
+    f->data = s;
+}
+
+void filterUninit(MSFilter* f) {
+    FilterState* s = stateOf(f);
+    ms_bufferizer_uninit(&s->delayed);
+    ms_bufferizer_uninit(&s->toSpeaker);
+    ms_bufferizer_uninit(&s->mic);
+    delete s->canceller;
+    delete s;
+}
+
+// A power of two, as speex's filter works best with.
+int frameSizeFor(int frameSizeAt8000, int sampleRate) {
+    const int wanted = frameSizeAt8000 * sampleRate / 8000;
+    int n = 1;
+    while (n * 2 <= wanted)
+        n *= 2;
+    return n;
+}
+
+void filterPreprocess(MSFilter* f) {
+    FilterState* s = stateOf(f);
+    const int frameSize = frameSizeFor(s->frameSizeAt8000, s->sampleRate);
+    const int filterLength = s->tailMs * s->sampleRate / 1000;
+    delete s->canceller;
+    s->canceller = new EchoCanceller(frameSize, s->sampleRate, filterLength);
+    s->micFrame.assign(frameSize, 0);
+    s->playedFrame.assign(frameSize, 0);
+    s->started = false;
+    s->usingSilence = false;
+    const size_t delaySamples = size_t(s->delayMs) * s->sampleRate / 1000;
+    s->nominalDelayed = delaySamples * 2;
+    if (delaySamples > 0) {
+        mblk_t* m = allocb(s->nominalDelayed, 0);
+        std::fill_n(m->b_wptr, s->nominalDelayed, 0);
+        m->b_wptr += s->nominalDelayed;
+        ms_bufferizer_put(&s->delayed, m);
+    }
+    ms_message("echo canceller: frames of %d samples, filter of %d, delay of %zu", frameSize, filterLength,
+               delaySamples);
+}
+
+mblk_t* copyOf(const uint8_t* data, size_t bytes) {
+    mblk_t* m = allocb(bytes, 0);
+    std::copy_n(data, bytes, m->b_wptr);
+    m->b_wptr += bytes;
+    return m;
+}
+
+void filterProcess(MSFilter* f) {
+    FilterState* s = stateOf(f);
+    if (s->bypass) {
+        while (mblk_t* m = ms_queue_get(f->inputs[0]))
+            ms_queue_put(f->outputs[0], m);
+        while (mblk_t* m = ms_queue_get(f->inputs[1]))
+            ms_queue_put(f->outputs[1], m);
+        return;
+    }
+    if (f->inputs[0]) {
+        // The far end's sound before the microphone's first frame has nothing to line up with.
+        if (s->started) {
+            while (mblk_t* m = ms_queue_get(f->inputs[0])) {
+                ms_bufferizer_put(&s->delayed, dupmsg(m));
+                ms_bufferizer_put(&s->toSpeaker, m);
+            }
+        } else {
+            ms_queue_flush(f->inputs[0]);
+        }
+    }
+    ms_bufferizer_put_from_queue(&s->mic, f->inputs[1]);
+
+    const size_t bytes = s->micFrame.size() * sizeof(int16_t);
+    auto* micBytes = reinterpret_cast<uint8_t*>(s->micFrame.data());
+    auto* playedBytes = reinterpret_cast<uint8_t*>(s->playedFrame.data());
+    while (ms_bufferizer_read(&s->mic, micBytes, bytes) == bytes) {
+        s->started = true;
+        if (ms_bufferizer_get_avail(&s->delayed) < s->nominalDelayed + bytes) {
+            // The far end's sound is late: the speaker gets silence for this frame, and so does
+            // the filter's record of what was played.
+            std::fill(s->playedFrame.begin(), s->playedFrame.end(), 0);
+            ms_bufferizer_put(&s->delayed, copyOf(playedBytes, bytes));
+            ms_queue_put(f->outputs[0], copyOf(playedBytes, bytes));
+            if (!s->usingSilence)
+                ms_message("echo canceller: the speaker's sound is late, playing silence");
+            s->usingSilence = true;
+        } else {
+            s->usingSilence = false;
+            mblk_t* o = allocb(bytes, 0);
+            ms_bufferizer_read(&s->toSpeaker, o->b_wptr, bytes);
+            o->b_wptr += bytes;
+            ms_queue_put(f->outputs[0], o);
+        }
+        ms_bufferizer_read(&s->delayed, playedBytes, bytes);
+        const EchoCanceller::Echo was = s->canceller->echo();
+        mblk_t* out = allocb(bytes, 0);
+        s->canceller->process(s->micFrame.data(), s->playedFrame.data(),
+                              reinterpret_cast<int16_t*>(out->b_wptr));
+        out->b_wptr += bytes;
+        ms_queue_put(f->outputs[1], out);
+        if (was != s->canceller->echo())
+            ms_message("echo canceller: %s", s->canceller->echo() == EchoCanceller::Echo::Found
+                                                 ? "echo found: cancelling it and suppressing what is left"
+                                                 : "no echo: the microphone is passed on as it is");
+    }
+}
+
+void filterPostprocess(MSFilter* f) {
+    FilterState* s = stateOf(f);
+    ms_bufferizer_flush(&s->delayed);
+    ms_bufferizer_flush(&s->toSpeaker);
+    ms_bufferizer_flush(&s->mic);
+    delete s->canceller;
+    s->canceller = nullptr;
+}
+
+int setSampleRate(MSFilter* f, void* arg) {
+    stateOf(f)->sampleRate = *static_cast<int*>(arg);
+    return 0;
+}
+
+int getSampleRate(MSFilter* f, void* arg) {
+    *static_cast<int*>(arg) = stateOf(f)->sampleRate;
+    return 0;
+}
+
+int setFrameSize(MSFilter* f, void* arg) {
+    stateOf(f)->frameSizeAt8000 = *static_cast<int*>(arg);
+    return 0;
+}
+
+int setDelay(MSFilter* f, void* arg) {
+    stateOf(f)->delayMs = std::max(0, *static_cast<int*>(arg));
+    return 0;
+}
+
+int setTailLength(MSFilter* f, void* arg) {
+    stateOf(f)->tailMs = *static_cast<int*>(arg);
+    return 0;
+}
+
+int setBypass(MSFilter* f, void* arg) {
+    stateOf(f)->bypass = *static_cast<bool_t*>(arg) != 0;
+    return 0;
+}
+
+int getBypass(MSFilter* f, void* arg) {
+    *static_cast<bool_t*>(arg) = stateOf(f)->bypass ? TRUE : FALSE;
+    return 0;
+}
+
+// The filter's state is not kept from call to call (nor was it by mediastreamer's with Debian's
+// speex): there is none to give, and one given is left aside.
+int getState(MSFilter*, void* arg) {
+    *static_cast<char**>(arg) = nullptr;
+    return 0;
+}
+
+int setState(MSFilter*, void*) {
+    return 0;
+}
+
+MSFilterMethod filterMethods[] = {
+    {MS_FILTER_SET_SAMPLE_RATE, setSampleRate},         {MS_FILTER_GET_SAMPLE_RATE, getSampleRate},
+    {MS_ECHO_CANCELLER_SET_TAIL_LENGTH, setTailLength}, {MS_ECHO_CANCELLER_SET_DELAY, setDelay},
+    {MS_ECHO_CANCELLER_SET_FRAMESIZE, setFrameSize},    {MS_ECHO_CANCELLER_SET_BYPASS_MODE, setBypass},
+    {MS_ECHO_CANCELLER_GET_BYPASS_MODE, getBypass},     {MS_ECHO_CANCELLER_GET_STATE_STRING, getState},
+    {MS_ECHO_CANCELLER_SET_STATE_STRING, setState},     {0, nullptr},
+};
+
+MSFilterDesc echoCanceller = {
+    MS_FILTER_PLUGIN_ID,
+    kEchoCancellerName,
+    "Echo canceller that leaves the microphone alone where there is no echo",
+    MS_FILTER_OTHER,
+    nullptr,
+    2,
+    2,
+    filterInit,
+    filterPreprocess,
+    filterProcess,
+    filterPostprocess,
+    filterUninit,
+    filterMethods,
+    0,
+};
+
+} // namespace
+
+void registerEchoCanceller(MSFactory* factory) {
+    ms_factory_register_filter(factory, &echoCanceller);
+}
+
+} // namespace rtc::lin
