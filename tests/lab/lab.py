@@ -449,10 +449,11 @@ class Lab:
             return 0
 
     def start_xvfb(self):
-        # Xvfb picks a free display itself and writes its number to the descriptor given.
+        # Xvfb picks a free display itself and writes its number to the descriptor given. -noreset:
+        # by default it starts over whenever its last client leaves, refusing a client meanwhile.
         r, w = os.pipe()
         try:
-            self.xvfb = Proc(self, "xvfb", ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24",
+            self.xvfb = Proc(self, "xvfb", ["Xvfb", "-displayfd", str(w), "-noreset", "-screen", "0", "1024x768x24",
                                             "-nolisten", "tcp"], pass_fds=(w,))
         finally:
             os.close(w)

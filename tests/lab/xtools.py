@@ -17,7 +17,10 @@ class Display:
                 break
         self.name = f":{n}"
         self.title = title
-        self.proc = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        # -noreset: by default the server starts over whenever its last client leaves (here the
+        # probe below), and a client connecting meanwhile is refused.
+        self.proc = subprocess.Popen(["Xvfb", self.name, "-noreset", "-screen", "0", "1024x768x24", "-nolisten",
+                                      "tcp"],
                                      stdout=subprocess.DEVNULL, stderr=open(os.path.join(tmp, "xvfb.log"), "w"))
         if not wait_until(lambda: self.windows() is not None, 10, 0.1):
             raise SystemExit("Xvfb did not start")
