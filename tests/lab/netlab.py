@@ -139,7 +139,8 @@ class HomeNet:
     # -- the service -----------------------------------------------------------------------------
 
     def _proc(self, name, ns, args, env=None, log=None):
-        p = Proc(self.lab, name, ["ip", "netns", "exec", ns] + list(args), env=env, log=log)
+        # Each in a group of its own, all of which goes at stop (a kamailio worker once stayed).
+        p = Proc(self.lab, name, ["ip", "netns", "exec", ns] + list(args), env=env, log=log, group=True)
         self.procs.append(p)
         return p
 
