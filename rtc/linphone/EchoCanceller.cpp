@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace rtc::lin {
@@ -97,7 +98,7 @@ struct FilterState {
     MSBufferizer delayed;      // what the speaker was given, for the filter
     MSBufferizer toSpeaker;    // the far end's sound not yet passed on
     MSBufferizer mic;
-    EchoCanceller* canceller = nullptr;
+    std::unique_ptr<EchoCanceller> canceller;
     std::vector<int16_t> micFrame, playedFrame;
 };
 
@@ -118,7 +119,6 @@ void filterUninit(MSFilter* f) {
     ms_bufferizer_uninit(&s->delayed);
     ms_bufferizer_uninit(&s->toSpeaker);
     ms_bufferizer_uninit(&s->mic);
-    delete s->canceller;
     delete s;
 }
 
@@ -135,8 +135,7 @@ void filterPreprocess(MSFilter* f) {
     FilterState* s = stateOf(f);
     const int frameSize = frameSizeFor(s->frameSizeAt8000, s->sampleRate);
     const int filterLength = s->tailMs * s->sampleRate / 1000;
-    delete s->canceller;
-    s->canceller = new EchoCanceller(frameSize, s->sampleRate, filterLength);
+    s->canceller = std::make_unique<EchoCanceller>(frameSize, s->sampleRate, filterLength);
     s->micFrame.assign(frameSize, 0);
     s->playedFrame.assign(frameSize, 0);
     s->started = false;
@@ -222,8 +221,7 @@ void filterPostprocess(MSFilter* f) {
     ms_bufferizer_flush(&s->delayed);
     ms_bufferizer_flush(&s->toSpeaker);
     ms_bufferizer_flush(&s->mic);
-    delete s->canceller;
-    s->canceller = nullptr;
+    s->canceller.reset();
 }
 
 int setSampleRate(MSFilter* f, void* arg) {

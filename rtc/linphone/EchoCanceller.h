@@ -43,8 +43,6 @@ public:
     enum class Echo { Unknown, Found, None };
     Echo echo() const { return echo_; }
 
-    int frameSize() const { return frameSize_; }
-
 private:
     int frameSize_;
     SpeexEchoState_* echoState_;
