@@ -16,7 +16,7 @@ import time
 
 import chirps
 from bench import Baresip, HarnessError, cpu_seconds
-from lab import LAB, Proc, udp_port_taken, wait_until
+from lab import LAB, Proc, udp_port_bound, wait_until
 from relay import Phase, Relay, burst_phase
 
 # The engine logs its playback underflows once every 5 s from the stream's start: settling past
@@ -110,7 +110,7 @@ class AudioRun:
             "-mi", "127.0.0.1", "-mp", str(echo), "-set", "mport", str(self.relay.port), "-rtp_echo",
             "-m", "1", "-nostdin", "-timeout", "400s", "-trace_err", "-error_file",
             os.path.join(lab.run, name + "-errors.log")])
-        if not wait_until(lambda: not self.sipp.alive() or udp_port_taken(lab.uas_port), 10, 0.02) \
+        if not wait_until(lambda: not self.sipp.alive() or udp_port_bound(lab.uas_port), 10, 0.02) \
                 or not self.sipp.alive():
             raise HarnessError("SIPp (%s) did not start" % scenario, [self.sipp.log])
 

@@ -22,7 +22,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
 
-from lab import (LAB, Lab, LabError, check, failures, Proc, free_port, stacks, tail, udp_port_taken,  # noqa: E402
+from lab import (LAB, Lab, LabError, check, failures, Proc, free_port, stacks, tail, udp_port_bound,  # noqa: E402
                  wait_until)
 from xui import Screen  # noqa: E402
 
@@ -109,7 +109,7 @@ def call_connects(lab, phone, number, tag=""):
     media = free_port()
     peer = sipp(lab, "answer-" + number + tag, "uas_answer.xml", ["-p", str(lab.uas_port), "-rtp_echo", "-mp", str(media),
                                                            "-set", "mport", str(media)])
-    if not wait_until(lambda: not peer.alive() or udp_port_taken(lab.uas_port), 10, 0.05):
+    if not wait_until(lambda: not peer.alive() or udp_port_bound(lab.uas_port), 10, 0.05):
         return False
     phone.call(number)
     time.sleep(3)
@@ -194,7 +194,7 @@ def kill_case(lab, screen, run):
         media = free_port()
         peer = sipp(lab, "answer-kill%d" % attempt, "uas_answer.xml",
                     ["-p", str(lab.uas_port), "-rtp_echo", "-mp", str(media), "-set", "mport", str(media)])
-        wait_until(lambda: not peer.alive() or udp_port_taken(lab.uas_port), 10, 0.05)
+        wait_until(lambda: not peer.alive() or udp_port_bound(lab.uas_port), 10, 0.05)
         phone.call("4021")
         time.sleep(2)
         phone.hang_up()

@@ -21,7 +21,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "lab"))
 
-from lab import LAB, Lab, LabError, check, failures, Proc, free_port, tail, udp_port_taken, wait_until  # noqa: E402
+from lab import LAB, Lab, LabError, check, failures, Proc, free_port, tail, udp_port_bound, wait_until  # noqa: E402
 from xui import Screen  # noqa: E402
 
 TITLE = "Orvane Softphone"
@@ -84,7 +84,7 @@ def main():
             "sipp", "-sf", os.path.join(LAB, "sipp", "uas_answer.xml"), "-i", "127.0.0.1", "-p", str(lab.uas_port),
             "-mi", "127.0.0.1", "-mp", str(free_port()), "-set", "mport", str(rtp.port), "-m", "1", "-nostdin",
             "-timeout", "60s", "-timeout_error", "-trace_msg", "-message_file", sipp_messages])
-        if not wait_until(lambda: not sipp.alive() or udp_port_taken(lab.uas_port), 10) or not sipp.alive():
+        if not wait_until(lambda: not sipp.alive() or udp_port_bound(lab.uas_port), 10) or not sipp.alive():
             raise LabError("SIPp did not start", [sipp.log])
         lab.start_kamailio([("alice", "alice-secret")])
         lab.start_pulse()

@@ -60,7 +60,7 @@ protected:
         o.localPort = answerer ? answerer : uasPort;
         o.rtpEcho = true;
         o.timeoutSec = 30;
-        ASSERT_TRUE(peer.start(o) && peer.waitUntilReady());
+        ASSERT_TRUE(peer.start(o) && peer.waitUntilReady()) << peer.errors().toStdString();
         window->setText(ctl::NumberField, QStringLiteral("4021"));
         click(ctl::Pickup);
         ASSERT_TRUE(waitText(ctl::CallStatus, "Connected...", 15000))

@@ -55,6 +55,25 @@ bool waitForTcpPort(int port, int timeoutMs) {
     return false;
 }
 
+bool udpPortBound(int port) {
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        QFile f(QString::fromLatin1(table));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        // "  sl  local_address rem_address ...": the local address ends in ":PORT" in hex.
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() < 2)
+                continue;
+            const qsizetype colon = fields.at(1).lastIndexOf(':');
+            bool ok = false;
+            if (colon >= 0 && fields.at(1).mid(colon + 1).toInt(&ok, 16) == port && ok)
+                return true;
+        }
+    }
+    return false;
+}
+
 int runToEnd(const QString& program, const QStringList& args, int timeoutMs, QString* output) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);

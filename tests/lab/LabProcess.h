@@ -17,6 +17,9 @@ QString runDir();
 // A free port on 127.0.0.1 for UDP or TCP (and free for the other protocol too).
 int freePort();
 bool waitForTcpPort(int port, int timeoutMs);
+// Whether some socket of this network namespace is bound to UDP `port`, read from the kernel's
+// table without touching the port.
+bool udpPortBound(int port);
 // Runs `program` to its end (bounded) and returns its exit code, -1 on failure to start.
 int runToEnd(const QString& program, const QStringList& args, int timeoutMs = 10000,
              QString* output = nullptr);

@@ -105,7 +105,9 @@ bool Sipp::start(const SippOptions& o) {
 }
 
 bool Sipp::waitUntilReady(int timeoutMs) const {
-    return waitUntil([this] { return !running() || udpPortTaken(localPort_); }, timeoutMs) && running();
+    // Looked up, never probed by binding: a probe holding the port for a moment makes SIPp's own
+    // bind fail when the two meet.
+    return waitUntil([this] { return !running() || udpPortBound(localPort_); }, timeoutMs) && running();
 }
 
 QString Sipp::messages() const {
