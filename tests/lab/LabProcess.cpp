@@ -14,6 +14,7 @@
 #include <csignal>
 
 #include <sys/prctl.h>
+#include <unistd.h>
 
 namespace lab {
 
@@ -113,7 +114,11 @@ bool Process::start(const QString& program, const QStringList& args, const QProc
     proc_->setStandardInputFile(QProcess::nullDevice());
     // A test program that is killed (time-out, crash) takes its peers with it: no kamailio or
     // sound server outlives the run holding ports and sockets.
-    proc_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // A group of its own: what it forks (kamailio's workers) goes with it at stop().
+    proc_->setChildProcessModifier([] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::setpgid(0, 0);
+    });
     proc_->start(program, args);
     if (!proc_->waitForStarted(5000)) {
         proc_.reset();
@@ -125,6 +130,7 @@ bool Process::start(const QString& program, const QStringList& args, const QProc
 void Process::stop(int graceMs) {
     if (!proc_)
         return;
+    const qint64 group = proc_->processId();
     if (proc_->state() != QProcess::NotRunning) {
         proc_->terminate();
         if (!proc_->waitForFinished(graceMs)) {
@@ -132,6 +138,9 @@ void Process::stop(int graceMs) {
             proc_->waitForFinished(2000);
         }
     }
+    // Whatever of the group is left, a worker blocking SIGTERM say, must not outlive its test.
+    if (group > 0)
+        ::kill(pid_t(-group), SIGKILL);
     proc_.reset();
 }
 
