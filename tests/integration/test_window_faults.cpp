@@ -223,9 +223,13 @@ TEST_F(WindowFaultTest, ADataFolderThatCannotBeWrittenLosesNoCall) {
 TEST_F(WindowFaultTest, CorruptHistoryAndSettingsFilesOpenAndTakeNewRecords) {
     newWindow();
     const QString history = dir.filePath(QStringLiteral("history"));
+    // Different garbage each run; the seed is reported so that a failure can be replayed.
+    const quint32 seed = QRandomGenerator::global()->generate();
+    SCOPED_TRACE(testing::Message() << "garbage seed " << seed);
+    QRandomGenerator rng(seed);
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
-        garbage.append(char(QRandomGenerator::global()->bounded(256)));
+        garbage.append(char(rng.bounded(256)));
     WriteFile(history + "/Dialled.bin",
               garbage + QByteArray(300000, 'x') + "\r\n 4021  09:05:07  8/12/2026 \r\n");
     WriteFile(history + "/Recieved.bin", QByteArray("\0\0\0\r\r\r\n", 7));
