@@ -2,6 +2,7 @@
 
 #include "rtc/linphone/EngineSupport.h"
 #include "rtc/linphone/NetworkWatch.h"
+#include "rtc/linphone/PulseBuffers.h"
 #include "rtc/linphone/PulseGuard.h"
 #include "rtc/linphone/SleepWatch.h"
 
@@ -173,13 +174,14 @@ HRESULT Engine::initialize() {
     // even when one is lost. The core's own default of 30 s lets it die just before each one.
     config->setInt("sip", "keepalive_period", kKeepAliveMs);
 
-    // 40 ms of buffer toward the sound server (libpulse reads this for every stream of the
-    // process) unless the user chose otherwise. With the driver's own 20 ms a call on a machine
-    // doing other work underflows, and each underflow adds its gap to the speaker's delay for
-    // good: measured in bench/, calls ran away to 500 ms with over a hundred underflows, while
-    // 40 ms gave none at the same round trip (the delay lives in the jitter buffer, not here)
-    // and cost the sound server less work.
-    if (qEnvironmentVariableIsEmpty("PULSE_LATENCY_MSEC"))
+    // The driver's streams get 40 ms of buffer toward the speaker and the microphone in 10 ms
+    // fragments (PulseBuffers.h). With the driver's own 20 ms a call on a machine doing other
+    // work underflows, and each underflow adds its gap to the speaker's delay for good: measured
+    // in bench/, calls ran away to 500 ms with over a hundred underflows, while 40 ms gave none
+    // at the same round trip and cost the sound server less work. Where the program was linked
+    // without those definitions, libpulse's own override gives 40 ms both ways (a user's choice
+    // of it stands either way).
+    if (qEnvironmentVariableIsEmpty("PULSE_LATENCY_MSEC") && !pulsebuffers::active())
         qputenv("PULSE_LATENCY_MSEC", QByteArrayLiteral("40"));
     core_ = factory->createCoreWithConfig(config, nullptr);
     if (!core_)

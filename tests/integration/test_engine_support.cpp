@@ -212,6 +212,7 @@ quint8 linearToUlaw(int sample) {
 } // namespace
 
 void RtpPeer::poll() {
+    const int audioBefore = audio_;
     while (socket_.hasPendingDatagrams()) {
         const QNetworkDatagram d = socket_.receiveDatagram();
         if (enginePort_ == 0 && d.data().size() >= 12 && (static_cast<quint8>(d.data()[0]) >> 6) == 2) {
@@ -226,6 +227,8 @@ void RtpPeer::poll() {
             echoQueue_.emplace_back(echoClock_.elapsed() + echoDelayMs_, d.data());
         }
     }
+    if (audio_ - audioBefore >= 2)
+        audioInBatches_ += audio_ - audioBefore;
     while (!echoQueue_.empty() && echoQueue_.front().first <= echoClock_.elapsed()) {
         socket_.writeDatagram(echoQueue_.front().second, engineAddress_, enginePort_);
         echoQueue_.pop_front();

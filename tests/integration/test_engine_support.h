@@ -112,6 +112,9 @@ public:
     // The digits whose end packet arrived, in order.
     QString digits() const { return digits_; }
     int audioPackets() const { return audio_; }
+    // Audio packets that one poll() found together with another: with poll() called every few
+    // milliseconds, packets sent 20 ms apart arrive one at a time.
+    int audioPacketsInBatches() const { return audioInBatches_; }
     int packets() const { return packets_; }
     // Level of the voice received since the last call, in dBFS (-120 when none arrived).
     double takeVoiceLevelDb();
@@ -134,6 +137,7 @@ private:
     std::deque<std::pair<qint64, QByteArray>> echoQueue_;
     std::map<int, std::pair<int, qint64>> byType_; // payload type -> packets, payload bytes
     int audio_ = 0;
+    int audioInBatches_ = 0;
     int packets_ = 0;
     double sumSquares_ = 0;
     qint64 samples_ = 0;
