@@ -4,6 +4,7 @@
 #include <mediastreamer2/msfilter.h>
 #include <mediastreamer2/msinterfaces.h>
 #include <mediastreamer2/msqueue.h>
+#include <mediastreamer2/msticker.h>
 #include <speex/speex_echo.h>
 #include <speex/speex_preprocess.h>
 
@@ -92,7 +93,9 @@ struct FilterState {
     int tailMs = 250;
     int delayMs = 0;
     bool bypass = false;
-    bool started = false; // the microphone has sent a frame
+    bool speaking = false;   // the speaker is being fed
+    int steadyTicks = 0;     // ticks in a row that brought the microphone's sound
+    uint64_t firstMicMs = 0; // the ticker's time of the microphone's first sound (0: none yet)
     bool usingSilence = false;
     size_t nominalDelayed = 0; // bytes
     MSBufferizer delayed;      // what the speaker was given, for the filter
@@ -138,7 +141,9 @@ void filterPreprocess(MSFilter* f) {
     s->canceller = std::make_unique<EchoCanceller>(frameSize, s->sampleRate, filterLength);
     s->micFrame.assign(frameSize, 0);
     s->playedFrame.assign(frameSize, 0);
-    s->started = false;
+    s->speaking = false;
+    s->steadyTicks = 0;
+    s->firstMicMs = 0;
     s->usingSilence = false;
     const size_t delaySamples = size_t(s->delayMs) * s->sampleRate / 1000;
     s->nominalDelayed = delaySamples * 2;
@@ -159,6 +164,34 @@ mblk_t* copyOf(const uint8_t* data, size_t bytes) {
     return m;
 }
 
+// The speaker is fed one frame for each of the microphone's, so its buffer at the sound server
+// holds what it held when feeding began. A sound server starts its streams with the microphone's
+// sound in bursts, and PipeWire starts playing with whatever it was first given: fed from the
+// first burst, the speaker underflowed at each call's start. So the speaker waits until the
+// microphone has come in each of five ticks in a row (or for 200 ms at most, for a server that
+// hands it over in large fragments), then starts with 20 ms of silence, what PulseAudio itself
+// waits for before it plays.
+void startSpeaking(MSFilter* f, FilterState* s) {
+    constexpr int kSteadyTicks = 5;
+    constexpr uint64_t kLongestWaitMs = 200;
+    constexpr int kCushionMs = 20;
+    const bool micCame = f->inputs[1] && !ms_queue_empty(f->inputs[1]);
+    if (micCame && s->firstMicMs == 0)
+        s->firstMicMs = std::max<uint64_t>(f->ticker->time, 1);
+    s->steadyTicks = micCame ? s->steadyTicks + 1 : 0;
+    if (s->firstMicMs == 0 ||
+        (s->steadyTicks < kSteadyTicks && f->ticker->time < s->firstMicMs + kLongestWaitMs))
+        return;
+    s->speaking = true;
+    const size_t cushion = size_t(kCushionMs) * s->sampleRate / 1000 * sizeof(int16_t);
+    mblk_t* m = allocb(cushion, 0);
+    std::fill_n(m->b_wptr, cushion, 0);
+    m->b_wptr += cushion;
+    ms_queue_put(f->outputs[0], m);
+    ms_message("echo canceller: the speaker starts, %d ms after the microphone's first sound",
+               int(f->ticker->time - s->firstMicMs));
+}
+
 void filterProcess(MSFilter* f) {
     FilterState* s = stateOf(f);
     if (s->bypass) {
@@ -168,9 +201,12 @@ void filterProcess(MSFilter* f) {
             ms_queue_put(f->outputs[1], m);
         return;
     }
+    const size_t bytes = s->micFrame.size() * sizeof(int16_t);
+    if (!s->speaking)
+        startSpeaking(f, s);
     if (f->inputs[0]) {
-        // The far end's sound before the microphone's first frame has nothing to line up with.
-        if (s->started) {
+        // The far end's sound before the speaker starts has nothing to line up with.
+        if (s->speaking) {
             while (mblk_t* m = ms_queue_get(f->inputs[0])) {
                 ms_bufferizer_put(&s->delayed, dupmsg(m));
                 ms_bufferizer_put(&s->toSpeaker, m);
@@ -181,12 +217,14 @@ void filterProcess(MSFilter* f) {
     }
     ms_bufferizer_put_from_queue(&s->mic, f->inputs[1]);
 
-    const size_t bytes = s->micFrame.size() * sizeof(int16_t);
     auto* micBytes = reinterpret_cast<uint8_t*>(s->micFrame.data());
     auto* playedBytes = reinterpret_cast<uint8_t*>(s->playedFrame.data());
     while (ms_bufferizer_read(&s->mic, micBytes, bytes) == bytes) {
-        s->started = true;
-        if (ms_bufferizer_get_avail(&s->delayed) < s->nominalDelayed + bytes) {
+        if (!s->speaking) {
+            // Nothing is played yet: the filter's record of it is silence.
+            std::fill(s->playedFrame.begin(), s->playedFrame.end(), 0);
+            ms_bufferizer_put(&s->delayed, copyOf(playedBytes, bytes));
+        } else if (ms_bufferizer_get_avail(&s->delayed) < s->nominalDelayed + bytes) {
             // The far end's sound is late: the speaker gets silence for this frame, and so does
             // the filter's record of what was played.
             std::fill(s->playedFrame.begin(), s->playedFrame.end(), 0);
