@@ -1,17 +1,11 @@
 #include "rtc/linphone/PulseBuffers.h"
+#include "rtc/linphone/PulseGuard.h"
 
-#include <cstring>
 #include <dlfcn.h>
 #include <pulse/stream.h>
 #include <pulse/timeval.h>
 
 namespace {
-
-bool fromDriver(const void* returnAddress) {
-    Dl_info info{};
-    return ::dladdr(returnAddress, &info) != 0 && info.dli_fname &&
-           std::strstr(info.dli_fname, "libmediastreamer") != nullptr;
-}
 
 template <typename F> F next(const char* name) {
     return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
@@ -34,7 +28,7 @@ int pa_stream_connect_playback(pa_stream* s, const char* dev, const pa_buffer_at
     static const F real = next<F>("pa_stream_connect_playback");
     if (!real)
         return -1;
-    if (!attr || !fromDriver(__builtin_return_address(0)))
+    if (!attr || !pulseguard::fromDriver(__builtin_return_address(0)))
         return real(s, dev, attr, flags, volume, syncStream);
     pa_buffer_attr a = *attr;
     a.maxlength = static_cast<uint32_t>(-1);
@@ -50,7 +44,7 @@ int pa_stream_connect_record(pa_stream* s, const char* dev, const pa_buffer_attr
     static const F real = next<F>("pa_stream_connect_record");
     if (!real)
         return -1;
-    if (!attr || !fromDriver(__builtin_return_address(0)))
+    if (!attr || !pulseguard::fromDriver(__builtin_return_address(0)))
         return real(s, dev, attr, flags);
     pa_buffer_attr a = *attr;
     a.maxlength = static_cast<uint32_t>(-1);

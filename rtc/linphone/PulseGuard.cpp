@@ -42,13 +42,13 @@ const Pulse& pulse() {
 std::atomic<pa_threaded_mainloop*> driverLoop{nullptr};
 std::atomic<long long> guarded{0};
 
-bool fromDriver(const void* returnAddress) {
+} // namespace
+
+bool pulseguard::fromDriver(const void* returnAddress) {
     Dl_info info{};
     return ::dladdr(returnAddress, &info) != 0 && info.dli_fname &&
            std::strstr(info.dli_fname, "libmediastreamer") != nullptr;
 }
-
-} // namespace
 
 extern "C" {
 
@@ -57,7 +57,7 @@ pa_threaded_mainloop* pa_threaded_mainloop_new() {
     if (!p.newLoop)
         return nullptr;
     pa_threaded_mainloop* loop = p.newLoop();
-    if (loop && fromDriver(__builtin_return_address(0)))
+    if (loop && pulseguard::fromDriver(__builtin_return_address(0)))
         driverLoop.store(loop);
     return loop;
 }
@@ -75,7 +75,7 @@ void pa_stream_unref(pa_stream* stream) {
         return; // only libpulse's callers get here, and they have it loaded
     pa_threaded_mainloop* loop = driverLoop.load();
     if (loop && p.lock && p.unlock && p.inThread && !p.inThread(loop) &&
-        fromDriver(__builtin_return_address(0))) {
+        pulseguard::fromDriver(__builtin_return_address(0))) {
         p.lock(loop);
         p.unref(stream);
         p.unlock(loop);

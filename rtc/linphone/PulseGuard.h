@@ -15,6 +15,9 @@ namespace pulseguard {
 // reach it. False when the program was linked without exporting it.
 bool active();
 
+// Whether the call that returns to `returnAddress` came from the driver (mediastreamer).
+bool fromDriver(const void* returnAddress);
+
 // How many of the driver's calls were made off the loop's thread and so were done under the
 // loop's lock.
 long long guardedUnrefs();
