@@ -1,11 +1,15 @@
 // The echo canceller on speex itself, frame by frame as the audio graph drives it: a user without
 // an echo is passed on whole, even when the far end sends back what it heard, and a
 // loudspeaker's echo, clean or distorted, from the start or from the middle of the call, is taken
-// out as deeply as with everything on from the start. Real calls through the canceller are in
-// test_engine_audio.cpp and bench/.
+// out as deeply as with everything on from the start; and how the filter feeds the speaker. Real
+// calls through the canceller are in test_engine_audio.cpp and bench/.
 #include "rtc/linphone/EchoCanceller.h"
 
 #include <gtest/gtest.h>
+#include <mediastreamer2/msfactory.h>
+#include <mediastreamer2/msfilter.h>
+#include <mediastreamer2/msqueue.h>
+#include <mediastreamer2/msticker.h>
 
 #include <algorithm>
 #include <cmath>
@@ -176,4 +180,98 @@ TEST(EchoCanceller, ALoudspeakersEchoIsTakenOutCleanOrDistortedFromTheStartOrFro
             }
         EXPECT_GT(10 * std::log10(in / left), 29.0);
     }
+}
+
+// The filter itself, driven tick by tick as the audio graph drives it: 10 ms of the far end's
+// sound (a steady tone) and what the microphone delivered in each tick.
+class EchoCancellerFilter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        factory_ = ms_factory_new();
+        rtc::lin::registerEchoCanceller(factory_);
+        f_ = ms_factory_create_filter_from_name(factory_, rtc::lin::kEchoCancellerName);
+        ASSERT_NE(f_, nullptr);
+        for (MSQueue* q : {&far_, &mic_, &speaker_, &sent_})
+            ms_queue_init(q);
+        f_->inputs[0] = &far_;
+        f_->inputs[1] = &mic_;
+        f_->outputs[0] = &speaker_;
+        f_->outputs[1] = &sent_;
+        f_->ticker = &ticker_;
+        f_->desc->preprocess(f_);
+    }
+    void TearDown() override {
+        if (!f_)
+            return;
+        f_->desc->postprocess(f_);
+        for (MSQueue* q : {&far_, &mic_, &speaker_, &sent_})
+            ms_queue_flush(q);
+        std::fill_n(f_->inputs, 2, nullptr);
+        std::fill_n(f_->outputs, 2, nullptr);
+        ms_filter_destroy(f_);
+        ms_factory_destroy(factory_);
+    }
+
+    static mblk_t* samples(int n, int16_t value) {
+        mblk_t* m = allocb(size_t(n) * 2, 0);
+        std::fill_n(reinterpret_cast<int16_t*>(m->b_wptr), n, value);
+        m->b_wptr += size_t(n) * 2;
+        return m;
+    }
+
+    // One tick: the far end's 10 ms and `micMs` of the microphone's (0: none came). Returns what
+    // the speaker was given in it.
+    std::vector<int16_t> tick(int micMs) {
+        ticker_.time += 10;
+        ms_queue_put(&far_, samples(kRate / 100, 8000));
+        if (micMs > 0)
+            ms_queue_put(&mic_, samples(micMs * kRate / 1000, 0));
+        f_->desc->process(f_);
+        ms_queue_flush(&sent_);
+        std::vector<int16_t> played;
+        while (mblk_t* m = ms_queue_get(&speaker_)) {
+            const auto* p = reinterpret_cast<const int16_t*>(m->b_rptr);
+            played.insert(played.end(), p, p + (m->b_wptr - m->b_rptr) / 2);
+            freemsg(m);
+        }
+        return played;
+    }
+
+    MSFactory* factory_ = nullptr;
+    MSFilter* f_ = nullptr;
+    MSQueue far_, mic_, speaker_, sent_;
+    MSTicker ticker_{};
+};
+
+// The microphone's first frames come in bursts while the sound server starts its stream; a
+// speaker fed from them runs dry at once. It waits for a steady microphone, then starts 20 ms
+// ahead, and from then on plays one frame for each of the microphone's.
+TEST_F(EchoCancellerFilter, SpeakerWaitsForASteadyMicrophoneAndStartsAheadWithSilence) {
+    for (int micMs : {10, 0, 20, 0, 30, 0})
+        EXPECT_TRUE(tick(micMs).empty()) << "the speaker was fed from the microphone's first bursts";
+    std::vector<int16_t> played;
+    for (int i = 0; i < 5; ++i)
+        for (int16_t s : tick(10))
+            played.push_back(s);
+    constexpr size_t kCushion = kRate / 50; // 20 ms
+    ASSERT_GT(played.size(), kCushion) << "the speaker did not start after five steady ticks";
+    EXPECT_TRUE(std::all_of(played.begin(), played.begin() + kCushion, [](int16_t s) { return s == 0; }));
+    EXPECT_NE(played.back(), 0) << "the far end's sound does not follow the silence";
+
+    // From then on: one frame for each of the microphone's, nothing piling up.
+    size_t given = 0;
+    for (int i = 0; i < 100; ++i)
+        given += tick(10).size();
+    EXPECT_NEAR(double(given), 100.0 * kRate / 100, kFrame);
+}
+
+// A sound server that hands the microphone over 40 ms at a time never looks steady: the speaker
+// starts anyway, within 200 ms of the microphone's first sound.
+TEST_F(EchoCancellerFilter, SpeakerStartsWithin200msWhenTheMicrophoneNeverComesSteadily) {
+    int startedAfterMs = -1;
+    for (int t = 0; t < 40 && startedAfterMs < 0; ++t)
+        if (!tick(t % 4 == 0 ? 40 : 0).empty())
+            startedAfterMs = t * 10;
+    EXPECT_GE(startedAfterMs, 100);
+    EXPECT_LE(startedAfterMs, 200);
 }
