@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -97,9 +98,11 @@ struct FilterState {
     int steadyTicks = 0;     // ticks in a row that brought the microphone's sound
     uint64_t firstMicMs = 0; // the ticker's time of the microphone's first sound (0: none yet)
     bool usingSilence = false;
-    size_t nominalDelayed = 0; // bytes
-    MSBufferizer delayed;      // what the speaker was given, for the filter
-    MSBufferizer toSpeaker;    // the far end's sound not yet passed on
+    size_t leastBacklog = SIZE_MAX; // bytes, since backlogSince
+    uint64_t backlogSince = 0;      // the ticker's time
+    size_t nominalDelayed = 0;      // bytes
+    MSBufferizer delayed;           // what the speaker was given, for the filter
+    MSBufferizer toSpeaker;         // the far end's sound not yet passed on
     MSBufferizer mic;
     std::unique_ptr<EchoCanceller> canceller;
     std::vector<int16_t> micFrame, playedFrame;
@@ -145,6 +148,8 @@ void filterPreprocess(MSFilter* f) {
     s->steadyTicks = 0;
     s->firstMicMs = 0;
     s->usingSilence = false;
+    s->leastBacklog = SIZE_MAX;
+    s->backlogSince = 0;
     const size_t delaySamples = size_t(s->delayMs) * s->sampleRate / 1000;
     s->nominalDelayed = delaySamples * 2;
     if (delaySamples > 0) {
@@ -190,6 +195,20 @@ void startSpeaking(MSFilter* f, FilterState* s) {
     ms_queue_put(f->outputs[0], m);
     ms_message("echo canceller: the speaker starts, %d ms after the microphone's first sound",
                int(f->ticker->time - s->firstMicMs));
+}
+
+// What waits here for the speaker is delay the caller hears, on top of the jitter buffer's and the
+// sound server's. Its least over each 5 s goes to the log, beside their own 5 s reports.
+void reportBacklog(MSFilter* f, FilterState* s) {
+    s->leastBacklog = std::min(s->leastBacklog, ms_bufferizer_get_avail(&s->toSpeaker));
+    if (s->backlogSince == 0)
+        s->backlogSince = std::max<uint64_t>(f->ticker->time, 1);
+    if (f->ticker->time < s->backlogSince + 5000)
+        return;
+    ms_message("echo canceller: at least %d ms waited for the speaker over the last 5 s",
+               int(s->leastBacklog / sizeof(int16_t) * 1000 / s->sampleRate));
+    s->leastBacklog = SIZE_MAX;
+    s->backlogSince = f->ticker->time;
 }
 
 void filterProcess(MSFilter* f) {
@@ -252,6 +271,8 @@ void filterProcess(MSFilter* f) {
                                                  ? "echo found: cancelling it and suppressing what is left"
                                                  : "no echo: the microphone is passed on as it is");
     }
+    if (s->speaking)
+        reportBacklog(f, s);
 }
 
 void filterPostprocess(MSFilter* f) {
