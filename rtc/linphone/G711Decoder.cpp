@@ -1,9 +1,11 @@
 #include "rtc/linphone/G711Decoder.h"
 
+#include <mediastreamer2/mscodecutils.h>
 #include <mediastreamer2/msfactory.h>
 #include <mediastreamer2/msfilter.h>
 #include <mediastreamer2/msinterfaces.h>
 #include <mediastreamer2/msticker.h>
+#include <ortp/rtpsession.h>
 
 #include <algorithm>
 #include <climits>
@@ -83,6 +85,8 @@ void G711Concealer::packet(uint32_t timestamp, uint16_t seq, bool marker, const 
     noteAhead(now, ahead);
 
     nextTimestamp_ = timestamp + static_cast<uint32_t>(size);
+    lastArrival_ = now;
+    lastSize_ = size;
     if (resync || static_cast<int16_t>(seq - lastSeq_) > 0)
         lastSeq_ = seq;
     started_ = true;
@@ -103,6 +107,38 @@ void G711Concealer::packet(uint32_t timestamp, uint16_t seq, bool marker, const 
     out.insert(out.end(), pcm.begin() + static_cast<std::ptrdiff_t>(skip), pcm.end());
     remember(out.data() + first, out.size() - first);
     outEnd_ += static_cast<int64_t>(out.size() - first);
+}
+
+void G711Concealer::due(int64_t nowMs, const Lookup& waiting, std::vector<int16_t>& out) {
+    const int64_t now = nowMs * 8;
+    if (!started_ || lastSize_ == 0 || now - lastArrival_ < static_cast<int64_t>(lastSize_))
+        return;
+    Waiting next;
+    if (waiting(static_cast<uint16_t>(lastSeq_ + 1), next))
+        return; // late in the jitter buffer's own reckoning, not lost
+    // Up to the longest gap that is filled in, and no more than a few packets to look for.
+    const auto maxLost = static_cast<uint16_t>(std::min<size_t>(kMaxGapSamples / lastSize_, 12));
+    for (uint16_t lost = 1; lost <= maxLost; ++lost) {
+        if (!waiting(static_cast<uint16_t>(lastSeq_ + lost + 1), next))
+            continue;
+        // A marker starts a talk spurt after the far end's silence, and a packet of another
+        // size is not this stream's voice (comfort noise): neither tells what was lost.
+        if (next.marker || next.size != lastSize_)
+            return;
+        std::vector<int16_t> pcm;
+        decode(law_, next.payload, next.size, pcm);
+        if (outEnd_ < now)
+            outEnd_ = now;
+        noteAhead(now, outEnd_ - now);
+        const auto gap = static_cast<uint32_t>(lost * lastSize_);
+        conceal(gap, pcm.data(), pcm.size(), out);
+        filledWhenDue_ += gap;
+        // The packet after the gap is then taken as following on, when it is handed over.
+        nextTimestamp_ += gap;
+        lastSeq_ = static_cast<uint16_t>(lastSeq_ + lost);
+        lastArrival_ = now;
+        return;
+    }
 }
 
 void G711Concealer::noteAhead(int64_t now, int64_t ahead) {
@@ -206,6 +242,7 @@ struct DecoderState {
     explicit DecoderState(G711Concealer::Law law) : concealer(law) {}
     G711Concealer concealer;
     std::vector<int16_t> out;
+    MSRtpPayloadPickerContext picker{}; // the stream's jitter buffer, when the stream gives it
 };
 
 template <G711Concealer::Law L> void decoderInit(MSFilter* f) {
@@ -213,7 +250,11 @@ template <G711Concealer::Law L> void decoderInit(MSFilter* f) {
 }
 
 void decoderUninit(MSFilter* f) {
-    delete static_cast<DecoderState*>(f->data);
+    auto* s = static_cast<DecoderState*>(f->data);
+    const auto& c = s->concealer;
+    ms_message("G.711 decoder: %lld ms of lost packets filled in (%lld when due), %lld ms given back",
+               c.concealedSamples() / 8, c.filledWhenDueSamples() / 8, c.givenBackSamples() / 8);
+    delete s;
 }
 
 void put(MSFilter* f, const std::vector<int16_t>& samples) {
@@ -228,7 +269,9 @@ void put(MSFilter* f, const std::vector<int16_t>& samples) {
 
 void decoderProcess(MSFilter* f) {
     auto* s = static_cast<DecoderState*>(f->data);
+    bool came = false;
     while (mblk_t* m = ms_queue_get(f->inputs[0])) {
+        came = true;
         if (m->b_cont)
             msgpullup(m, static_cast<size_t>(-1));
         const auto size = static_cast<size_t>(m->b_wptr - m->b_rptr);
@@ -239,6 +282,31 @@ void decoderProcess(MSFilter* f) {
         put(f, s->out);
         freemsg(m);
     }
+    if (came || s->picker.picker == nullptr)
+        return;
+    s->out.clear();
+    s->concealer.due(
+        static_cast<int64_t>(f->ticker->time),
+        [s](uint16_t seq, G711Concealer::Waiting& w) {
+            mblk_t* m = s->picker.picker(&s->picker, seq);
+            if (m == nullptr)
+                return false;
+            unsigned char* payload = nullptr;
+            const int size = rtp_get_payload(m, &payload);
+            if (size <= 0)
+                return false;
+            w.marker = rtp_get_markbit(m) != 0;
+            w.payload = payload;
+            w.size = static_cast<size_t>(size);
+            return true;
+        },
+        s->out);
+    put(f, s->out);
+}
+
+int setPicker(MSFilter* f, void* arg) {
+    static_cast<DecoderState*>(f->data)->picker = *static_cast<MSRtpPayloadPickerContext*>(arg);
+    return 0;
 }
 
 int getSampleRate(MSFilter*, void* arg) {
@@ -262,6 +330,7 @@ MSFilterMethod decoderMethods[] = {
     {MS_FILTER_GET_SAMPLE_RATE, getSampleRate},
     {MS_FILTER_GET_NCHANNELS, getChannels},
     {MS_AUDIO_DECODER_HAVE_PLC, havePlc},
+    {MS_AUDIO_DECODER_SET_RTP_PAYLOAD_PICKER, setPicker},
     {0, nullptr},
 };
 
@@ -279,7 +348,7 @@ MSFilterDesc muLawDecoder = {
     nullptr,
     decoderUninit,
     decoderMethods,
-    0,
+    MS_FILTER_IS_PUMP, // called on every tick, to fill a loss when it is due
 };
 
 MSFilterDesc aLawDecoder = {
@@ -296,7 +365,7 @@ MSFilterDesc aLawDecoder = {
     nullptr,
     decoderUninit,
     decoderMethods,
-    0,
+    MS_FILTER_IS_PUMP, // called on every tick, to fill a loss when it is due
 };
 
 } // namespace

@@ -6,14 +6,16 @@
 // well, so every late packet makes the call slower for good, while a lost one is not filled in
 // at all when the buffers after it still hold a little (the call then skips ahead by a packet).
 // These decoders keep to the sender's timeline, from the packets' RTP timestamps and sequence
-// numbers: the gap that packets were lost in is filled with exactly its length when the next
-// one comes. The delay a loss adds when the speaker had already run dry is given back in the
+// numbers: the gap that packets were lost in is filled with exactly its length, at the time the
+// lost packet was due when the packet after it is already in the jitter buffer, else when that
+// packet comes. The delay a loss adds when the speaker had already run dry is given back in the
 // far end's pauses.
 #pragma once
 
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct _MSFactory;
@@ -34,12 +36,28 @@ public:
     void packet(uint32_t timestamp, uint16_t seq, bool marker, const uint8_t* payload, size_t size,
                 int64_t nowMs, std::vector<int16_t>& out);
 
+    // A packet waiting in the jitter buffer, looked at before it is due.
+    struct Waiting {
+        bool marker = false;
+        const uint8_t* payload = nullptr;
+        size_t size = 0;
+    };
+    // Finds the packet of a sequence number in the jitter buffer, if it is there.
+    using Lookup = std::function<bool(uint16_t seq, Waiting&)>;
+
+    // A tick on which no packet came, at nowMs. When the packet after the last one played was
+    // due by now, is not waiting and a later one is, it was lost: the gap up to the later one is
+    // filled at once into `out`, rather than a packet's time later, when the later one is
+    // handed over, by which time the speaker would have run dry.
+    void due(int64_t nowMs, const Lookup& waiting, std::vector<int16_t>& out);
+
     // Plain decoding.
     static void decode(Law law, const uint8_t* payload, size_t size, std::vector<int16_t>& out);
 
     // Samples filled in so far, and quiet samples left out to give delay back.
     long long concealedSamples() const { return concealed_; }
     long long givenBackSamples() const { return given_; }
+    long long filledWhenDueSamples() const { return filledWhenDue_; }
 
     // Longest gap that is filled in: beyond it the line was down rather than lossy, and what
     // follows is played as it comes.
@@ -58,8 +76,11 @@ private:
     bool started_ = false;
     uint32_t nextTimestamp_ = 0;
     uint16_t lastSeq_ = 0;
+    int64_t lastArrival_ = 0; // when the last packet came, in samples of the clock
+    size_t lastSize_ = 0;
     long long concealed_ = 0;
     long long given_ = 0;
+    long long filledWhenDue_ = 0;
     std::vector<int16_t> history_; // the last samples played, newest last
     int64_t outEnd_ = 0;           // when what was played runs out, in samples of the clock
     int64_t windowStart_ = 0;      // the least waiting at an arrival, this window and the last

@@ -25,7 +25,10 @@
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <numeric>
+
+#include <linphone/logging.h>
 
 using namespace enginetest;
 using rtc::ComPtr;
@@ -316,6 +319,49 @@ TEST_F(EngineCallAudio, PacketsLeaveOneAtATime) {
     const int batched = rtp.audioPacketsInBatches() - batchedBefore;
     EXPECT_GE(sent, 150) << "the engine should send about 200 packets in 4 s";
     EXPECT_LT(batched, sent / 3) << batched << " of " << sent << " packets arrived together with another";
+}
+
+// Every tenth packet from the far end is lost on the way. The G.711 decoder fills each loss when
+// the lost packet was due, from the packet after it, which ortp's jitter buffer already holds;
+// were it filled only when that packet comes out, a packet's time later, the speaker would run
+// dry first. The decoder reports what it filled when the call ends, in the engine's log.
+TEST_F(EngineCallAudio, LostPacketsAreFilledInWhenTheyWereDue) {
+    static std::mutex mutex;
+    static QString report;
+    report.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+            if (m.contains(QStringLiteral("G.711 decoder:"))) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                report = m;
+            }
+        });
+    LinphoneLoggingService* logging = linphone_logging_service_get();
+    linphone_logging_service_set_log_level(logging, LinphoneLogLevelMessage);
+
+    rtp.setLossEvery(10);
+    spin(4000);
+    session->Terminate(rtc::RTCTR_NORMAL);
+    session = nullptr;
+    const bool reported = engine.waitFor(
+        [&] {
+            const std::lock_guard<std::mutex> lock(mutex);
+            return !report.isEmpty();
+        },
+        5000);
+    linphone_logging_service_set_log_level(logging, LinphoneLogLevelError);
+    qInstallMessageHandler(previous);
+
+    ASSERT_TRUE(reported) << "the decoder did not report";
+    const auto m =
+        QRegularExpression(QStringLiteral("(\\d+) ms of lost packets filled in \\((\\d+) when due\\)"))
+            .match(report);
+    ASSERT_TRUE(m.hasMatch()) << report.toStdString();
+    const int filled = m.captured(1).toInt();
+    const int whenDue = m.captured(2).toInt();
+    // About 20 losses of 20 ms in 4 s; each one was filled, and filled when due.
+    EXPECT_GE(filled, 200) << report.toStdString();
+    EXPECT_EQ(whenDue, filled) << report.toStdString();
 }
 
 TEST(EngineSoundDevice, PrivateSoundServerCountsAsSoundCard) {

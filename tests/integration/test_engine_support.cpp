@@ -267,7 +267,8 @@ void RtpPeer::talk() {
                 int(std::lround(toneAmplitude_ * 32767.0 * std::sin(2.0 * std::numbers::pi * toneHz_ * t)));
             packet[12 + i] = char(linearToUlaw(v));
         }
-        socket_.writeDatagram(packet, engineAddress_, enginePort_);
+        if (lossEvery_ == 0 || seq % lossEvery_ != lossEvery_ - 1)
+            socket_.writeDatagram(packet, engineAddress_, enginePort_);
         sentFrames_ += kFramesPerPacket;
     }
 }

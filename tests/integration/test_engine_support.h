@@ -103,6 +103,8 @@ public:
     // Sends every packet received back to its sender `ms` later (0: no echo). A delay longer
     // than the echo canceller's reach keeps it from taking the echo for the room's.
     void setEchoDelay(int ms) { echoDelayMs_ = ms; }
+    // Leaves out every n-th packet of the tone, as a lossy line would (0: none).
+    void setLossEvery(int n) { lossEvery_ = n; }
 
     // Reads what has arrived and sends what is due; call it while waiting.
     void poll();
@@ -133,6 +135,7 @@ private:
     QString digits_;
     std::set<quint32> ended_;
     int echoDelayMs_ = 0;
+    int lossEvery_ = 0;
     QElapsedTimer echoClock_;
     std::deque<std::pair<qint64, QByteArray>> echoQueue_;
     std::map<int, std::pair<int, qint64>> byType_; // payload type -> packets, payload bytes

@@ -87,9 +87,11 @@ struct Line {
 };
 
 // Sends `packets` packets of `payload` through the concealer over a line, on a clock of 10 ms
-// ticks; returns everything played.
+// ticks; returns everything played. With `jitterMs`, each packet waits that long in a jitter
+// buffer the concealer may look into, and `playedByTick` gets how much was played by each tick.
 std::vector<int16_t> play(G711Concealer& c, const std::vector<uint8_t>& payload, int packets,
-                          const Line& line) {
+                          const Line& line, int jitterMs = 0,
+                          std::map<int64_t, size_t>* playedByTick = nullptr) {
     const uint32_t ts0 = 0xfffff000u; // timestamps and sequence numbers wrap round on the way
     const uint16_t seq0 = 65530;
     std::multimap<int64_t, int> arrivals; // time -> packet number
@@ -104,11 +106,31 @@ std::vector<int16_t> play(G711Concealer& c, const std::vector<uint8_t>& payload,
     }
     std::vector<int16_t> out;
     for (int64_t now = 1000; !arrivals.empty(); now += 10) {
+        bool came = false;
         for (auto it = arrivals.begin(); it != arrivals.end() && it->first <= now; it = arrivals.erase(it)) {
             const int p = it->second;
             c.packet(ts0 + static_cast<uint32_t>(p * kPacket), static_cast<uint16_t>(seq0 + p), p == 0,
                      payload.data() + p * kPacket, kPacket, now, out);
+            came = true;
         }
+        if (!came && jitterMs > 0) {
+            c.due(
+                now,
+                [&](uint16_t seq, G711Concealer::Waiting& w) {
+                    for (const auto& [at, p] : arrivals) {
+                        if (static_cast<uint16_t>(seq0 + p) == seq && at - jitterMs <= now) {
+                            w.marker = p == 0;
+                            w.payload = payload.data() + p * kPacket;
+                            w.size = kPacket;
+                            return true;
+                        }
+                    }
+                    return false;
+                },
+                out);
+        }
+        if (playedByTick)
+            (*playedByTick)[now] = out.size();
     }
     return out;
 }
@@ -151,6 +173,42 @@ TEST(G711Concealer, EverythingIsPlayedAtItsPlaceAndLostPacketsAreFilledWithSound
         EXPECT_EQ(c.concealedSamples(), static_cast<long long>(6 * kPacket));
         EXPECT_EQ(c.givenBackSamples(), 0);
     }
+}
+
+TEST(G711Concealer, ALossIsFilledWhenItWasDueIfThePacketAfterItIsAlreadyWaiting) {
+    // The same line as above, with a 40 ms jitter buffer to look into: each fill is the same
+    // sound at the same place, but comes when the lost packet was due, not a packet later, so
+    // the speaker does not run dry. A burst is filled once the packet after it has arrived; the
+    // packet that was only late is waited for, not filled in.
+    const int packets = 100;
+    const auto pcm = voice(packets);
+    const auto payload = encode(G711Concealer::Law::Mu, pcm);
+    Line line;
+    line.lost = {10, 30, 31, 32, 60};
+    line.lateMs = {{45, 5}, {70, 30}};
+    line.duplicated = {50};
+    G711Concealer late(G711Concealer::Law::Mu);
+    std::map<int64_t, size_t> lateByTick;
+    const auto lateOut = play(late, payload, packets, line, 0, &lateByTick);
+    G711Concealer onTime(G711Concealer::Law::Mu);
+    std::map<int64_t, size_t> onTimeByTick;
+    EXPECT_EQ(play(onTime, payload, packets, line, 40, &onTimeByTick), lateOut);
+    EXPECT_EQ(onTime.concealedSamples(), late.concealedSamples());
+    EXPECT_EQ(onTime.filledWhenDueSamples(), static_cast<long long>(5 * kPacket));
+
+    auto due = [](int p) { return int64_t{1000} + 20 * p; };
+    for (int p : {10, 60}) {
+        EXPECT_EQ(onTimeByTick[due(p)], (p + 1) * kPacket) << "packet " << p << " not filled when due";
+        EXPECT_EQ(lateByTick[due(p)], p * kPacket);
+    }
+    // The burst: the packet after it arrives 40 ms before it is handed over, 20 ms after the
+    // burst's first packet was due.
+    EXPECT_EQ(onTimeByTick[due(31)], 33 * kPacket);
+    EXPECT_EQ(lateByTick[due(31)], 30 * kPacket);
+    // The packet 30 ms late was in the buffer when due: nothing is filled in before it is given
+    // up for the packet after it.
+    EXPECT_EQ(onTimeByTick[due(70)], 70 * kPacket);
+    EXPECT_EQ(onTimeByTick[due(71)], 72 * kPacket);
 }
 
 TEST(G711Concealer, DelayALossAddedIsGivenBackInPausesOnlyKeepingOnePacketForTheNext) {
