@@ -73,6 +73,14 @@ void Engine::configureMedia() {
     // (EchoCanceller.h).
     registerEchoCanceller(linphone_core_get_ms_factory(core_->cPtr()));
     core_->setEchoCancellerFilterName(kEchoCancellerName);
+    // The jitter buffer grows at once when packets come late, and comes down only once the
+    // largest lateness of the last two periods is well below its size, by one step each ramp
+    // period. Stock, that is 5 s periods and 20 ms steps: after a spell of jitter that grew it
+    // to 80 ms, the call stayed slower for 10-15 s. With 2 s periods and a step each second it
+    // is back within about 5 s; through the jitter itself it held as well (measured in bench/).
+    core_->getConfig()->setInt("rtp", "jitter_buffer_refresh_period", 2000);
+    core_->getConfig()->setInt("rtp", "jitter_buffer_ramp_refresh_period", 1000);
+    core_->getConfig()->setInt("rtp", "jitter_buffer_ramp_step", 20);
     // Everything of the audio graph but mediastreamer's generic loss concealment, which the
     // decoders above replace for G.711 (Opus conceals in its own decoder), and its flow control.
     // Measured in bench/: the generic concealment plays a late packet after filling in its place,

@@ -1,5 +1,6 @@
 #include "rtc/linphone/G711Decoder.h"
 
+#include <mediastreamer2/mediastream.h>
 #include <mediastreamer2/mscodecutils.h>
 #include <mediastreamer2/msfactory.h>
 #include <mediastreamer2/msfilter.h>
@@ -236,6 +237,33 @@ void G711Concealer::remember(const int16_t* samples, size_t n) {
         history_.erase(history_.begin(), history_.end() - kHistory);
 }
 
+int64_t JitterLineWatch::tick(int64_t nowMs, uint32_t span, uint32_t packet, int32_t target) {
+    if (windowStart_ < 0 || nowMs < windowStart_) {
+        windowStart_ = nowMs;
+        spanSum_ = 0;
+        ticks_ = 0;
+        lastExcess_ = -1;
+    }
+    if (packet == 0)
+        return 0;
+    spanSum_ += span + packet;
+    ++ticks_;
+    if (nowMs - windowStart_ < kWindowMs)
+        return 0;
+    const int64_t excess = spanSum_ / ticks_ - target;
+    windowStart_ = nowMs;
+    spanSum_ = 0;
+    ticks_ = 0;
+    int64_t late = 0;
+    if (excess > kLateTs && lastExcess_ > kLateTs) {
+        late = std::min(excess, lastExcess_) - kKeptTs;
+        lastExcess_ = -1;
+    } else {
+        lastExcess_ = excess;
+    }
+    return late;
+}
+
 namespace {
 
 struct DecoderState {
@@ -243,7 +271,37 @@ struct DecoderState {
     G711Concealer concealer;
     std::vector<int16_t> out;
     MSRtpPayloadPickerContext picker{}; // the stream's jitter buffer, when the stream gives it
+    JitterLineWatch watch;
 };
+
+// Keeps the jitter buffer's line on time (JitterLineWatch). The decoder runs on the ticker that
+// also drives the stream's receiving, so the session is not touched by another thread meanwhile.
+// Moving the line releases the excess at once: the jitter buffer drops all but the newest packet
+// due, this decoder fills their place, and the delay is given back in the far end's pauses.
+void watchLine(MSFilter* f, DecoderState* s) {
+    if (s->picker.filter_graph_manager == nullptr)
+        return;
+    auto* stream = static_cast<AudioStream*>(s->picker.filter_graph_manager);
+    RtpSession* session = stream->ms.sessions.rtp_session;
+    if (session == nullptr)
+        return;
+    JitterControl& jc = session->rtp.jittctl;
+    if (jc.params.buffer_algorithm != OrtpJitterBufferRecursiveLeastSquare || jc.count == 0 ||
+        jc.is_diverging)
+        return;
+    queue_t* q = &session->rtp.rq;
+    uint32_t span = 0;
+    if (!qempty(q))
+        span = rtp_get_timestamp(qlast(q)) - rtp_get_timestamp(qbegin(q));
+    const int64_t late =
+        s->watch.tick(static_cast<int64_t>(f->ticker->time), span,
+                      static_cast<uint32_t>(s->concealer.packetSamples()), jc.adapt_jitt_comp_ts);
+    if (late <= 0)
+        return;
+    jc.kalman_rls.b += static_cast<double>(late);
+    jc.clock_offset_ts += static_cast<int32_t>(late);
+    ms_message("G.711 decoder: the jitter buffer's timing was %d ms late, moved", static_cast<int>(late / 8));
+}
 
 template <G711Concealer::Law L> void decoderInit(MSFilter* f) {
     f->data = new DecoderState(L);
@@ -269,6 +327,7 @@ void put(MSFilter* f, const std::vector<int16_t>& samples) {
 
 void decoderProcess(MSFilter* f) {
     auto* s = static_cast<DecoderState*>(f->data);
+    watchLine(f, s);
     bool came = false;
     while (mblk_t* m = ms_queue_get(f->inputs[0])) {
         came = true;

@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -362,6 +363,65 @@ TEST_F(EngineCallAudio, LostPacketsAreFilledInWhenTheyWereDue) {
     // About 20 losses of 20 ms in 4 s; each one was filled, and filled when due.
     EXPECT_GE(filled, 200) << report.toStdString();
     EXPECT_EQ(whenDue, filled) << report.toStdString();
+}
+
+TEST_F(EngineCallAudio, AfterASpellOfDelayTheJitterBufferComesBackWithinSeconds) {
+    // The jitter buffer's 5 s reports, with when they came.
+    struct Report {
+        qint64 atMs;
+        double target;
+        double effective;
+    };
+    static std::mutex mutex;
+    static std::vector<Report> reports;
+    static QElapsedTimer clock;
+    reports.clear();
+    clock.start();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+            static const QRegularExpression re(
+                QStringLiteral("target-size: ([0-9.]+) ms, effective-size: ([0-9.]+)"));
+            const auto match = re.match(m);
+            if (!match.hasMatch())
+                return;
+            const std::lock_guard<std::mutex> lock(mutex);
+            reports.push_back({clock.elapsed(), match.captured(1).toDouble(), match.captured(2).toDouble()});
+        });
+    LinphoneLoggingService* logging = linphone_logging_service_get();
+    linphone_logging_service_set_log_level(logging, LinphoneLogLevelMessage);
+
+    // The line's delay grows by 100 ms for 3 s (a route that changed, a busy Wi-Fi), and the
+    // buffer grows with it; then it is as before.
+    spin(3000);
+    rtp.setSendDelay(100);
+    spin(3000);
+    rtp.setSendDelay(0);
+    const qint64 ended = clock.elapsed();
+    Report last{};
+    const bool reported = engine.waitFor(
+        [&] {
+            rtp.poll();
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (reports.empty() || reports.back().atMs < ended + 16000)
+                return false;
+            last = reports.back();
+            return true;
+        },
+        30000);
+    linphone_logging_service_set_log_level(logging, LinphoneLogLevelError);
+    qInstallMessageHandler(previous);
+
+    ASSERT_TRUE(reported) << "no report of the jitter buffer 16 s after the spell";
+    const std::lock_guard<std::mutex> lock(mutex);
+    const double grownTo =
+        std::max_element(reports.begin(), reports.end(), [](const Report& a, const Report& b) {
+            return a.target < b.target;
+        })->target;
+    EXPECT_GE(grownTo, 90.0) << "the buffer did not grow with the delay";
+    // Over the 5 s up to 16 s after it, the buffer is back at its smallest, and holds no more
+    // than that: a call is not left slower for the rest of it.
+    EXPECT_LE(last.target, 45.0);
+    EXPECT_LE(last.effective, 55.0);
 }
 
 TEST(EngineSoundDevice, PrivateSoundServerCountsAsSoundCard) {

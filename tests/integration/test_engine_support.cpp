@@ -250,7 +250,7 @@ void RtpPeer::talk() {
     constexpr int kFramesPerPacket = 160; // 20 ms at 8 kHz
     if (toneHz_ <= 0 || enginePort_ == 0)
         return;
-    const qint64 due = talkClock_.elapsed() * 8;
+    const qint64 due = (talkClock_.elapsed() - sendDelayMs_) * 8;
     // After a long pause only the last 100 ms are sent: the engine would drop older ones anyway.
     sentFrames_ = std::max(sentFrames_, due - 800);
     while (sentFrames_ + kFramesPerPacket <= due) {

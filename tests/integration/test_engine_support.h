@@ -105,6 +105,9 @@ public:
     void setEchoDelay(int ms) { echoDelayMs_ = ms; }
     // Leaves out every n-th packet of the tone, as a lossy line would (0: none).
     void setLossEvery(int n) { lossEvery_ = n; }
+    // Sends the tone `ms` late from now on, as a line whose delay changed would: made longer,
+    // nothing comes for that long; made shorter, what was held back comes at once.
+    void setSendDelay(int ms) { sendDelayMs_ = ms; }
 
     // Reads what has arrived and sends what is due; call it while waiting.
     void poll();
@@ -136,6 +139,7 @@ private:
     std::set<quint32> ended_;
     int echoDelayMs_ = 0;
     int lossEvery_ = 0;
+    int sendDelayMs_ = 0;
     QElapsedTimer echoClock_;
     std::deque<std::pair<qint64, QByteArray>> echoQueue_;
     std::map<int, std::pair<int, qint64>> byType_; // payload type -> packets, payload bytes

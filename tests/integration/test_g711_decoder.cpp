@@ -305,3 +305,34 @@ TEST(G711Concealer, ALossWhereTheVoiceStartsOrChangesIsFilledFromTheVoiceAfterIt
     EXPECT_LE(std::abs(out[gap + kPacket] - out[gap + kPacket - 1]), maxStep);
     EXPECT_TRUE(samePacket(out, gap + kPacket, clean, 11));
 }
+
+TEST(JitterLineWatch, TellsTheLineIsLateOnlyOnceTheBufferHeldTooMuchThroughTwoSeconds) {
+    using rtc::lin::JitterLineWatch;
+    constexpr int32_t target = 320; // 40 ms
+    // Ticks of 10 ms with the buffer holding, second by second, `extra` timestamp units over its
+    // target; what the watch said, and at which tick.
+    auto watch = [](std::vector<int32_t> extra) {
+        JitterLineWatch w;
+        std::vector<std::pair<int, int64_t>> said;
+        for (size_t second = 0; second < extra.size(); ++second)
+            for (int i = 0; i < 100; ++i) {
+                const int tick = static_cast<int>(second) * 100 + i;
+                const auto span =
+                    static_cast<uint32_t>(target + extra[second] - static_cast<int32_t>(kPacket));
+                if (const int64_t late = w.tick(tick * 10, span, kPacket, target))
+                    said.emplace_back(tick, late);
+            }
+        return said;
+    };
+    using Said = std::vector<std::pair<int, int64_t>>;
+    EXPECT_EQ(watch({48, 48, 48, 48, 48}), Said{}) << "a buffer on time";
+    EXPECT_EQ(watch({-300, -300, -300, -300}), Said{}) << "a buffer grown for jitter";
+    EXPECT_EQ(watch({240, 48, 48, 240, 48, 48}), Said{}) << "a burst now and then is not a late line";
+    // Late by 30, then 25 ms: moved by the lesser, keeping 8 ms, once two seconds have shown it;
+    // then two more seconds are waited for.
+    const Said said = watch({240, 200, 240, 240, 240});
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[0].second, 200 - JitterLineWatch::kKeptTs);
+    EXPECT_NEAR(said[0].first, 200, 2);
+    EXPECT_NEAR(said[1].first, 400, 4);
+}
