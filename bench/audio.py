@@ -24,11 +24,30 @@ from relay import Phase, Relay, burst_phase
 SETTLE_S = 6.0
 
 
+# Other lines than the default one, to see how the phone fares beyond it: ORVANE_BENCH_LINE=
+# "loss=P,burst=P/MEAN,jitter=MEAN/SD" (any of the three; e.g. "loss=0.1,jitter=40/20").
+DEFAULT_LINE = {"loss": (0.05,), "burst": (0.03, 3.0), "jitter": (20.0, 10.0)}
+
+
+def line(text):
+    out = dict(DEFAULT_LINE)
+    for item in filter(None, (t.strip() for t in text.split(","))):
+        key, _, value = item.partition("=")
+        if key not in out:
+            raise HarnessError("ORVANE_BENCH_LINE: unknown %r" % key)
+        out[key] = tuple(float(v) for v in value.split("/"))
+        if len(out[key]) != len(DEFAULT_LINE[key]):
+            raise HarnessError("ORVANE_BENCH_LINE: %s wants %d numbers" % (key, len(DEFAULT_LINE[key])))
+    return out
+
+
 def phases(quick):
+    ln = line(os.environ.get("ORVANE_BENCH_LINE", ""))
     if quick:
-        return [Phase("settle", SETTLE_S), Phase("clean", 8), Phase("loss", 8, "loss", p=0.05)]
-    return [Phase("settle", SETTLE_S), Phase("clean", 25), Phase("loss", 25, "loss", p=0.05),
-            burst_phase("burst", 20), Phase("jitter", 15, "jitter", mean_ms=20, sd_ms=10), Phase("after", 15)]
+        return [Phase("settle", SETTLE_S), Phase("clean", 8), Phase("loss", 8, "loss", p=ln["loss"][0])]
+    return [Phase("settle", SETTLE_S), Phase("clean", 25), Phase("loss", 25, "loss", p=ln["loss"][0]),
+            burst_phase("burst", 20, loss=ln["burst"][0], mean_burst=ln["burst"][1]),
+            Phase("jitter", 15, "jitter", mean_ms=ln["jitter"][0], sd_ms=ln["jitter"][1]), Phase("after", 15)]
 
 
 class Player:
