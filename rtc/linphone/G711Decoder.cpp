@@ -256,7 +256,7 @@ int64_t JitterLineWatch::tick(int64_t nowMs, uint32_t span, uint32_t packet, int
     ticks_ = 0;
     int64_t late = 0;
     if (excess > kLateTs && lastExcess_ > kLateTs) {
-        late = std::min(excess, lastExcess_) - kKeptTs;
+        late = std::min(std::min(excess, lastExcess_) - kKeptTs, kMostMovedTs);
         lastExcess_ = -1;
     } else {
         lastExcess_ = excess;
@@ -293,6 +293,10 @@ void watchLine(MSFilter* f, DecoderState* s) {
     uint32_t span = 0;
     if (!qempty(q))
         span = rtp_get_timestamp(qlast(q)) - rtp_get_timestamp(qbegin(q));
+    // More than the buffer may hold is not this stream's voice (a telephone event keeps the
+    // timestamp its tone began at, a new stream starts anywhere): not counted.
+    if (span > static_cast<uint32_t>(jc.params.max_size) * static_cast<uint32_t>(jc.clock_rate) / 1000u)
+        return;
     const int64_t late =
         s->watch.tick(static_cast<int64_t>(f->ticker->time), span,
                       static_cast<uint32_t>(s->concealer.packetSamples()), jc.adapt_jitt_comp_ts);

@@ -335,4 +335,8 @@ TEST(JitterLineWatch, TellsTheLineIsLateOnlyOnceTheBufferHeldTooMuchThroughTwoSe
     EXPECT_EQ(said[0].second, 200 - JitterLineWatch::kKeptTs);
     EXPECT_NEAR(said[0].first, 200, 2);
     EXPECT_NEAR(said[1].first, 400, 4);
+    // However late, it is moved by 40 ms at a time: each move is filled in with a guess.
+    const Said far = watch({2000, 2000, 2000});
+    ASSERT_EQ(far.size(), 1u);
+    EXPECT_EQ(far[0].second, JitterLineWatch::kMostMovedTs);
 }
