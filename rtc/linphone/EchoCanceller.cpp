@@ -1,4 +1,5 @@
 #include "rtc/linphone/EchoCanceller.h"
+#include "rtc/linphone/TickerClock.h"
 
 #include <mediastreamer2/msfactory.h>
 #include <mediastreamer2/msfilter.h>
@@ -105,6 +106,7 @@ struct FilterState {
     MSBufferizer toSpeaker;         // the far end's sound not yet passed on
     MSBufferizer mic;
     std::unique_ptr<EchoCanceller> canceller;
+    TickerClock clock; // the speaker is written on each tick: keep them steady
     std::vector<int16_t> micFrame, playedFrame;
 };
 
@@ -213,6 +215,7 @@ void reportBacklog(MSFilter* f, FilterState* s) {
 
 void filterProcess(MSFilter* f) {
     FilterState* s = stateOf(f);
+    s->clock.keepSteady(f->ticker);
     if (s->bypass) {
         while (mblk_t* m = ms_queue_get(f->inputs[0]))
             ms_queue_put(f->outputs[0], m);
@@ -277,6 +280,7 @@ void filterProcess(MSFilter* f) {
 
 void filterPostprocess(MSFilter* f) {
     FilterState* s = stateOf(f);
+    s->clock.release(f->ticker);
     ms_bufferizer_flush(&s->delayed);
     ms_bufferizer_flush(&s->toSpeaker);
     ms_bufferizer_flush(&s->mic);
