@@ -11,6 +11,7 @@ constexpr FontSpec kVerdana12{"Verdana", 12, 5};
 } // namespace
 
 const ControlTable& MainTemplate() {
+    // CallHistory and Phone also name classes, so those two entries stay qualified.
     using namespace ctl;
     static const ControlTable table = {
         {NumberField, K::Edit, "", true, 25, 93, 86, 12, nullptr, kArialBlack, cs::Centred, "Phone number"},
@@ -19,8 +20,8 @@ const ControlTable& MainTemplate() {
         {UserNameField, K::Edit, "", true, 519, 6, 80, 12, nullptr, kNone, 0, "User name"},
         {ServerField, K::Edit, "", false, 509, 23, 89, 12, nullptr, kNone, 0, "Server"},
         {LogOff, K::BitmapButton, "cmdLogOff", false, 477, 148, 35, 12, nullptr, kNone},
-        {CallHistory, K::BitmapButton, "cmdCallHistory", true, 113, 229, 26, 13, "Click for Call History",
-         kNone},
+        {ctl::CallHistory, K::BitmapButton, "cmdCallHistory", true, 113, 229, 26, 13,
+         "Click for Call History", kNone},
         {Rate, K::BitmapButton, "cmdRate", true, 113, 156, 26, 13, "Click for Rate", kNone},
         {Audio, K::BitmapButton, "cmdAudio", true, 113, 211, 26, 13, "Click for Audio Wizard", kNone},
         {Redial, K::BitmapButton, "cmdRedial", true, 90, 108, 13, 11, "Click for Redial Number", kNone},
@@ -51,7 +52,7 @@ const ControlTable& MainTemplate() {
         {PhoneNoLabel, K::Label, "PhoneNo", true, 344, 76, 102, 10, nullptr, kVerdana13},
         {LogOffPlain, K::PlainButton, "cmdLogOff", false, 567, 74, 34, 15, nullptr, kNone},
         {LoginLogoffPlain, K::PlainButton, "cmdLoginLogoff", false, 573, 58, 74, 14, nullptr, kNone},
-        {Phone, K::BitmapButton, "cmdPhone", true, 113, 175, 26, 13, "Open Softphone Book", kNone},
+        {ctl::Phone, K::BitmapButton, "cmdPhone", true, 113, 175, 26, 13, "Open Softphone Book", kNone},
         {Account, K::BitmapButton, "cmdAccount", true, 33, 109, 13, 11, "Open for Relogin Server", kNone},
         {SpeakerLevel, K::LevelBar, "", false, 616, 102, 6, 62, nullptr, kNone, 0, "Speaker level"},
         {MicLevel, K::LevelBar, "", false, 626, 100, 6, 62, nullptr, kNone, 0, "Microphone level"},

@@ -7,8 +7,16 @@
 
 namespace rtc::lin {
 
+namespace {
+
+// How far, in ticks, the skew must stand past the applied correction before the clock moves: far
+// enough that the skew's sub-millisecond wobble cannot move it back at once.
+constexpr double kStepAt = 0.8;
+
+} // namespace
+
 int64_t steadyCorrection(int64_t appliedMs, double skewMs, int tickMs) {
-    const double band = 0.8 * tickMs;
+    const double band = kStepAt * tickMs;
     while (skewMs - double(appliedMs) >= band)
         appliedMs += tickMs;
     while (double(appliedMs) - skewMs >= band)
@@ -56,7 +64,7 @@ void TickerClock::keepSteady(MSTicker* ticker) {
     appliedMs_ = int64_t(sync_->av_skew) / tickMs_ * tickMs_;
     ms_ticker_set_time_func(ticker, &TickerClock::now, this);
     ms_message("ticker clock: moving by a tick only once the sound card's skew is %d ms past it",
-               int(0.8 * tickMs_));
+               int(kStepAt * tickMs_));
 }
 
 void TickerClock::release(MSTicker* ticker) {

@@ -19,14 +19,6 @@
 
 using namespace windowtest;
 
-namespace {
-
-void LoginAlice(CLogin* w) {
-    WindowTest::typeLogin(w, "alice", "alice-secret");
-}
-
-} // namespace
-
 class WindowCallTest : public WindowTest {
 protected:
     // SIPp calls alice through kamailio with `scenario`.
@@ -53,7 +45,7 @@ TEST_F(WindowCallTest, OutgoingCallIsAnsweredCarriesDtmfAndIsRecordedOnce) {
     o.timeoutSec = 30;
     ASSERT_TRUE(peer.start(o) && peer.waitUntilReady());
 
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         auto* number = qobject_cast<QLineEdit*>(window->control(ctl::NumberField));
         for (int id : {ctl::Four, ctl::Zero, ctl::Two, ctl::One})
@@ -113,7 +105,7 @@ TEST_F(WindowCallTest, OutgoingCallIsAnsweredCarriesDtmfAndIsRecordedOnce) {
 
 TEST_F(WindowCallTest, IncomingCallShowsTheCallerAndAnsweringRecordsItAsReceived) {
     lab::Sipp caller;
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         ASSERT_TRUE(callAlice(caller, "uac_answer.xml", 1500));
         ASSERT_TRUE(waitText(ctl::CallStatus, "Incoming...5551000")) << caller.errors().toStdString();
@@ -134,7 +126,7 @@ TEST_F(WindowCallTest, IncomingCallShowsTheCallerAndAnsweringRecordsItAsReceived
 
 TEST_F(WindowCallTest, RejectingAnIncomingCallAnswersBusyAndRecordsItAsReceived) {
     lab::Sipp caller;
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         ASSERT_TRUE(callAlice(caller, "uac_decline.xml"));
         ASSERT_TRUE(waitText(ctl::CallStatus, "Incoming...5551000")) << caller.errors().toStdString();
@@ -150,7 +142,7 @@ TEST_F(WindowCallTest, RejectingAnIncomingCallAnswersBusyAndRecordsItAsReceived)
 
 TEST_F(WindowCallTest, ACallerGivingUpBeforeAnAnswerLeavesExactlyOneMissedRecord) {
     lab::Sipp caller;
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         ASSERT_TRUE(callAlice(caller, "uac_cancel.xml"));
         ASSERT_TRUE(waitText(ctl::CallStatus, "Incoming...5551000")) << caller.errors().toStdString();
@@ -204,7 +196,7 @@ TEST_F(WindowCallTest, NumbersChosenInThePhoneBookAndTheCallHistoryAreCalled) {
         ASSERT_TRUE(waitText(ctl::CallStatus, "Disconnected..."));
         EXPECT_EQ(peer.waitForExit(10000), 0) << peer.errors().toStdString();
     };
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         // From the phone book: Bruno, then Call.
         callThrough(ctl::Phone, [] {
@@ -229,7 +221,7 @@ TEST_F(WindowCallTest, NumbersChosenInThePhoneBookAndTheCallHistoryAreCalled) {
 
 TEST_F(WindowCallTest, ACallMissedWhileTheCallHistoryWindowIsOpenIsStillThereAfterItsClose) {
     lab::Sipp caller;
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         fake::whenModal<CCallLog>(
             [&](CCallLog* w) {
@@ -274,7 +266,7 @@ TEST_F(WindowCallTest, ASecondCallerDuringACallGetsBusyIsListedAsMissedAndTheFir
     o.timeoutSec = 40;
     ASSERT_TRUE(far.start(o) && far.waitUntilReady());
     lab::Sipp second;
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         window->setText(ctl::NumberField, QStringLiteral("4021"));
         click(ctl::Pickup);

@@ -23,10 +23,6 @@ using namespace windowtest;
 
 namespace {
 
-void LoginAlice(CLogin* w) {
-    WindowTest::typeLogin(w, "alice", "alice-secret");
-}
-
 qint64 ResidentKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -91,7 +87,7 @@ TEST_F(WindowFaultTest, ARegistrarDownAtLoginIsReachedOnceItIsUp) {
     const int port = lab::freePort();
     useRegistrar(port);
     lab::Kamailio registrar;
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(waitText(ctl::RegStatus, "Registering..."));
         waitFor([] { return false; }, 2000);
         ASSERT_TRUE(startRegistrar(registrar, port));
@@ -104,7 +100,7 @@ TEST_F(WindowFaultTest, ARegistrarRefusingForAWhileIsTriedAgainAndAForbiddenUser
     const int port = lab::freePort();
     useRegistrar(port);
     lab::Kamailio registrar;
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         {
             lab::Sipp failing;
             refuse(failing, port, 503);
@@ -121,7 +117,7 @@ TEST_F(WindowFaultTest, ARegistrarRefusingForAWhileIsTriedAgainAndAForbiddenUser
     registrar.stop();
     const int forbiddingPort = lab::freePort();
     useRegistrar(forbiddingPort);
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         lab::Sipp forbidding;
         refuse(forbidding, forbiddingPort, 403);
         ASSERT_TRUE(waitText(ctl::RegStatus, "Rejected...", 10000));
@@ -141,7 +137,7 @@ TEST_F(WindowFaultTest, TheRegistrarGoingAwayDuringACallLosesNeitherTheCallNorTh
     useRegistrar(port);
     lab::Kamailio registrar;
     ASSERT_TRUE(startRegistrar(registrar, port));
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         lab::Sipp peer;
         lab::SippOptions o;
@@ -172,7 +168,7 @@ TEST_F(WindowFaultTest, TheRegistrarGoingAwayDuringACallLosesNeitherTheCallNorTh
 TEST_F(WindowFaultTest, ABillingServerThatIsDownGarbledHugeOrUntrustedOnlyCostsTheBalance) {
     lab::HttpsServer untrusted(QStringLiteral("unrelated-ca"));
     ASSERT_TRUE(untrusted.start()) << untrusted.error().toStdString();
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         ASSERT_TRUE(waitText(ctl::Balance, "Balance: 12.50EUR"));
 
@@ -209,7 +205,7 @@ TEST_F(WindowFaultTest, ADataFolderThatCannotBeWrittenLosesNoCall) {
     const QString history = dir.filePath(QStringLiteral("history"));
     QDir(history).removeRecursively();
     WriteFile(history, "not a folder");
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         callConnects("nothing can be recorded");
         callConnects("and again");
@@ -238,7 +234,7 @@ TEST_F(WindowFaultTest, CorruptHistoryAndSettingsFilesOpenAndTakeNewRecords) {
     WriteFile(LoginSettings::fileName(),
               "[General\nUserName=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\xff\nSave=Y\n" + garbage);
     const qsizetype before = records(CallKind::Dialled).size();
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         fake::whenModal<CCallLog>([](CCallLog* w) { w->reject(); });
         click(ctl::Feedback);
@@ -250,7 +246,7 @@ TEST_F(WindowFaultTest, CorruptHistoryAndSettingsFilesOpenAndTakeNewRecords) {
 }
 
 TEST_F(WindowFaultTest, MalformedSipToThePhonesPortIsShruggedOff) {
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         QUdpSocket junk;
         const QList<QByteArray> messages = {
@@ -283,7 +279,7 @@ TEST_F(WindowFaultTest, AHundredCallsInARowKeepTheMemoryFlat) {
     o.calls = 100;
     ASSERT_TRUE(peer.start(o) && peer.waitUntilReady());
     qint64 after10 = 0, after100 = 0;
-    run(LoginAlice, [&] {
+    run(loginAlice, [&] {
         ASSERT_TRUE(registered());
         for (int call = 1; call <= 100; ++call) {
             window->setText(ctl::NumberField, QStringLiteral("4021"));

@@ -44,6 +44,8 @@ class WindowTest : public ::testing::Test {
 public:
     // Types into the login window and confirms with Enter.
     static void typeLogin(CLogin* w, const QString& user, const QString& password, bool save = false);
+    // Logs in as the lab's first subscriber.
+    static void loginAlice(CLogin* w) { typeLogin(w, "alice", "alice-secret"); }
 
 protected:
     static void SetUpTestSuite();

@@ -19,13 +19,13 @@
 #include <utility>
 
 using skintest::Backdrop;
+using skintest::kBackdrop;
 using Message = Backdrop::Message;
 
 namespace {
 
 const SliderAxis kMain{124, 10, 0, 0, 0, 65535};
 
-const QColor kBackdrop(0, 128, 0);
 const QColor kBar(20, 20, 20);
 const QColor kThumb(230, 200, 40);
 

@@ -30,13 +30,13 @@ void WriteBytes(const QString& path, const QByteArray& data) {
     ASSERT_EQ(f.write(data), data.size());
 }
 
+} // namespace
+
 class CallRecordFiles : public ::testing::Test {
 protected:
     QTemporaryDir tmp;
     QString dir() const { return tmp.path() + QStringLiteral("/history"); }
 };
-
-} // namespace
 
 TEST(CallRecordFormat, ExampleRecordAndPaddedTime) {
     EXPECT_EQ(FormatCallRecord(QStringLiteral("4021"), At(2026, 12, 8, 9, 5, 7)),

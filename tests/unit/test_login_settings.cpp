@@ -33,6 +33,8 @@ void WriteRaw(const QByteArray& text) {
     f.write("[General]\n" + text + "\n");
 }
 
+} // namespace
+
 class LoginSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override { Clear(); }
@@ -45,8 +47,6 @@ protected:
     }
     LoginSettings settings;
 };
-
-} // namespace
 
 TEST_F(LoginSettingsTest, ValueNames) {
     EXPECT_EQ(LoginSettings::kUserName, QStringLiteral("UserName"));

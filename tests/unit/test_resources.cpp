@@ -2,6 +2,7 @@
 // and that every dial-pad tone really is its DTMF pair.
 #include "platform/Paths.h"
 #include "res/Resources.h"
+#include "test_skin_support.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr QRgb kKey = qRgb(255, 48, 255);
+using skintest::kKey;
 
 bool isKey(QRgb c) {
     return (c & 0xFFFFFF) == (kKey & 0xFFFFFF);
