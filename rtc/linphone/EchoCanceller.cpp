@@ -101,6 +101,7 @@ struct FilterState {
     bool usingSilence = false;
     size_t leastBacklog = SIZE_MAX; // bytes, since backlogSince
     uint64_t backlogSince = 0;      // the ticker's time
+    size_t toGiveBack = 0;          // bytes of the backlog to drop in the far end's pauses
     size_t nominalDelayed = 0;      // bytes
     MSBufferizer delayed;           // what the speaker was given, for the filter
     MSBufferizer toSpeaker;         // the far end's sound not yet passed on
@@ -152,6 +153,7 @@ void filterPreprocess(MSFilter* f) {
     s->usingSilence = false;
     s->leastBacklog = SIZE_MAX;
     s->backlogSince = 0;
+    s->toGiveBack = 0;
     const size_t delaySamples = size_t(s->delayMs) * s->sampleRate / 1000;
     s->nominalDelayed = delaySamples * 2;
     if (delaySamples > 0) {
@@ -201,14 +203,24 @@ void startSpeaking(MSFilter* f, FilterState* s) {
 
 // What waits here for the speaker is delay the caller hears, on top of the jitter buffer's and the
 // sound server's. Its least over each 5 s goes to the log, beside their own 5 s reports.
+//
+// Each time the far end's sound came late the speaker played silence in its place, and the sound
+// then waits here for good: a sound server running late, or the jitter buffer releasing late
+// packets at once, put 20-30 ms on the rest of the call. What waited through a whole 5 s was
+// never needed to cover a late frame in that time, so it is given back in the
+// far end's pauses. Under loss the backlog covers each late packet and runs out at times: its
+// least stays near nothing, and it is kept.
 void reportBacklog(MSFilter* f, FilterState* s) {
     s->leastBacklog = std::min(s->leastBacklog, ms_bufferizer_get_avail(&s->toSpeaker));
     if (s->backlogSince == 0)
         s->backlogSince = std::max<uint64_t>(f->ticker->time, 1);
     if (f->ticker->time < s->backlogSince + 5000)
         return;
-    ms_message("echo canceller: at least %d ms waited for the speaker over the last 5 s",
-               int(s->leastBacklog / sizeof(int16_t) * 1000 / s->sampleRate));
+    const size_t frame = s->micFrame.size() * sizeof(int16_t);
+    s->toGiveBack = s->leastBacklog / frame * frame;
+    ms_message("echo canceller: at least %d ms waited for the speaker over the last 5 s%s",
+               int(s->leastBacklog / sizeof(int16_t) * 1000 / s->sampleRate),
+               s->toGiveBack > 0 ? ", given back in the far end's pauses" : "");
     s->leastBacklog = SIZE_MAX;
     s->backlogSince = f->ticker->time;
 }
@@ -259,6 +271,13 @@ void filterProcess(MSFilter* f) {
             s->usingSilence = false;
             mblk_t* o = allocb(bytes, 0);
             ms_bufferizer_read(&s->toSpeaker, o->b_wptr, bytes);
+            if (s->toGiveBack >= bytes && ms_bufferizer_get_avail(&s->toSpeaker) >= bytes &&
+                energy(reinterpret_cast<const int16_t*>(o->b_wptr), int(s->micFrame.size())) < kFarHeard) {
+                // A quiet frame, with another behind it: it is not played, nor kept as played.
+                s->toGiveBack -= bytes;
+                ms_bufferizer_skip_bytes(&s->delayed, int(bytes));
+                ms_bufferizer_read(&s->toSpeaker, o->b_wptr, bytes);
+            }
             o->b_wptr += bytes;
             ms_queue_put(f->outputs[0], o);
         }

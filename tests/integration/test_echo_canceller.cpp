@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -219,11 +220,12 @@ protected:
         return m;
     }
 
-    // One tick: the far end's 10 ms and `micMs` of the microphone's (0: none came). Returns what
-    // the speaker was given in it.
-    std::vector<int16_t> tick(int micMs) {
+    // One tick: `far` of the far end's sound (nothing: none came) and `micMs` of the
+    // microphone's (0: none came). Returns what the speaker was given in it.
+    std::vector<int16_t> tick(int micMs, mblk_t* far) {
         ticker_.time += 10;
-        ms_queue_put(&far_, samples(kRate / 100, 8000));
+        if (far)
+            ms_queue_put(&far_, far);
         if (micMs > 0)
             ms_queue_put(&mic_, samples(micMs * kRate / 1000, 0));
         f_->desc->process(f_);
@@ -235,6 +237,36 @@ protected:
             freemsg(m);
         }
         return played;
+    }
+    // The same with 10 ms of a steady tone from the far end.
+    std::vector<int16_t> tick(int micMs) { return tick(micMs, samples(kRate / 100, 8000)); }
+
+    // Starts the speaker, then runs `ticks` ticks of a far end that talks 200 ms and pauses
+    // 200 ms; `farMsAt(t)` says how much of its sound came in tick t. Returns, for each time it
+    // started talking, how long after it the speaker started playing it (ms).
+    std::vector<double> delaysOfEachWord(int ticks, const std::function<int(int)>& farMsAt) {
+        constexpr long kWord = kRate / 5;
+        for (int i = 0; i < 5; ++i)
+            tick(10);
+        std::vector<double> delays;
+        long farAt = 0, played = 0; // samples of the far end's sound, and of the speaker's
+        long quietFor = kWord;      // samples the speaker has been silent for
+        for (int t = 0; t < ticks; ++t) {
+            const int n = farMsAt(t) * kRate / 1000;
+            mblk_t* far = n > 0 ? allocb(size_t(n) * 2, 0) : nullptr;
+            for (int i = 0; i < n; ++i, ++farAt) {
+                *reinterpret_cast<int16_t*>(far->b_wptr) = (farAt / kWord) % 2 == 0 ? 8000 : 0;
+                far->b_wptr += 2;
+            }
+            for (int16_t x : tick(10, far)) {
+                // Silence played for a late frame is shorter than a pause: not a word's start.
+                if (x != 0 && quietFor >= kRate / 20)
+                    delays.push_back(double(played - long(delays.size()) * 2 * kWord) * 1000 / kRate);
+                quietFor = x != 0 ? 0 : quietFor + 1;
+                ++played;
+            }
+        }
+        return delays;
     }
 
     MSFactory* factory_ = nullptr;
@@ -274,4 +306,31 @@ TEST_F(EchoCancellerFilter, SpeakerStartsWithin200msWhenTheMicrophoneNeverComesS
             startedAfterMs = t * 10;
     EXPECT_GE(startedAfterMs, 100);
     EXPECT_LE(startedAfterMs, 200);
+}
+
+// A far end whose sound came 30 ms late once (a sound server or the network running late, the
+// jitter buffer then releasing what it held at once): the speaker played silence meanwhile, and
+// the 30 ms then waited in the canceller for the rest of the call. Given back in the far end's
+// pauses, the delay is what it was within two 5 s reports.
+TEST_F(EchoCancellerFilter, DelayPutOnByALateFarEndIsGivenBackInItsPauses) {
+    const auto delays = delaysOfEachWord(1500, [](int t) {
+        return t >= 300 && t < 303 ? 0 : t == 303 ? 40 : 10;
+    });
+    ASSERT_GE(delays.size(), 30u);
+    const double before = delays[5];
+    EXPECT_NEAR(delays[9], before + 30, 8) << "the late far end did not put its delay on";
+    EXPECT_NEAR(delays.back(), before, 5) << "the delay was never given back";
+}
+
+// Under loss a packet comes late again and again, and the sound that waits covers each one: it is
+// kept, so that the speaker does not fall silent at each loss.
+TEST_F(EchoCancellerFilter, ABacklogThatCoversLatePacketsIsKept) {
+    // Every 370 ms a 20 ms packet is lost and filled in when the next one comes, 20 ms late.
+    const auto delays = delaysOfEachWord(1500, [](int t) {
+        const int k = t % 37;
+        return k == 10 || k == 11 ? 0 : k == 12 ? 30 : 10;
+    });
+    ASSERT_GE(delays.size(), 30u);
+    const auto [least, most] = std::minmax_element(delays.begin() + 3, delays.end());
+    EXPECT_LE(*most - *least, 8) << "the backlog was given back and the next late packet put it on again";
 }
