@@ -99,12 +99,14 @@ struct FilterState {
     int steadyTicks = 0;     // ticks in a row that brought the microphone's sound
     uint64_t firstMicMs = 0; // the ticker's time of the microphone's first sound (0: none yet)
     bool usingSilence = false;
-    size_t leastBacklog = SIZE_MAX; // bytes, since backlogSince
-    uint64_t backlogSince = 0;      // the ticker's time
-    size_t toGiveBack = 0;          // bytes of the backlog to drop in the far end's pauses
-    size_t nominalDelayed = 0;      // bytes
-    MSBufferizer delayed;           // what the speaker was given, for the filter
-    MSBufferizer toSpeaker;         // the far end's sound not yet passed on
+    size_t leastBacklog = SIZE_MAX;  // bytes, since backlogSince
+    uint64_t backlogSince = 0;       // the ticker's time
+    uint64_t standingSince = 0;      // the ticker's time since when the backlog held a frame
+    size_t leastStanding = SIZE_MAX; // bytes, since standingSince
+    size_t toGiveBack = 0;           // bytes of the backlog to drop in the far end's pauses
+    size_t nominalDelayed = 0;       // bytes
+    MSBufferizer delayed;            // what the speaker was given, for the filter
+    MSBufferizer toSpeaker;          // the far end's sound not yet passed on
     MSBufferizer mic;
     std::unique_ptr<EchoCanceller> canceller;
     TickerClock clock; // the speaker is written on each tick: keep them steady
@@ -153,6 +155,8 @@ void filterPreprocess(MSFilter* f) {
     s->usingSilence = false;
     s->leastBacklog = SIZE_MAX;
     s->backlogSince = 0;
+    s->standingSince = 0;
+    s->leastStanding = SIZE_MAX;
     s->toGiveBack = 0;
     const size_t delaySamples = size_t(s->delayMs) * s->sampleRate / 1000;
     s->nominalDelayed = delaySamples * 2;
@@ -203,26 +207,42 @@ void startSpeaking(MSFilter* f, FilterState* s) {
 
 // What waits here for the speaker is delay the caller hears, on top of the jitter buffer's and the
 // sound server's. Its least over each 5 s goes to the log, beside their own 5 s reports.
-//
-// Each time the far end's sound came late the speaker played silence in its place, and the sound
-// then waits here for good: a sound server running late, or the jitter buffer releasing late
-// packets at once, put 20-30 ms on the rest of the call. What waited through a whole 5 s was
-// never needed to cover a late frame in that time, so it is given back in the
-// far end's pauses. Under loss the backlog covers each late packet and runs out at times: its
-// least stays near nothing, and it is kept.
 void reportBacklog(MSFilter* f, FilterState* s) {
     s->leastBacklog = std::min(s->leastBacklog, ms_bufferizer_get_avail(&s->toSpeaker));
     if (s->backlogSince == 0)
         s->backlogSince = std::max<uint64_t>(f->ticker->time, 1);
     if (f->ticker->time < s->backlogSince + 5000)
         return;
-    const size_t frame = s->micFrame.size() * sizeof(int16_t);
-    s->toGiveBack = s->leastBacklog / frame * frame;
-    ms_message("echo canceller: at least %d ms waited for the speaker over the last 5 s%s",
-               int(s->leastBacklog / sizeof(int16_t) * 1000 / s->sampleRate),
-               s->toGiveBack > 0 ? ", given back in the far end's pauses" : "");
+    ms_message("echo canceller: at least %d ms waited for the speaker over the last 5 s",
+               int(s->leastBacklog / sizeof(int16_t) * 1000 / s->sampleRate));
     s->leastBacklog = SIZE_MAX;
     s->backlogSince = f->ticker->time;
+}
+
+// Each time the far end's sound came late the speaker played silence in its place, and the sound
+// then waits here for good: the jitter buffer shrinking from its start, a sound server running
+// late, or late packets released at once put 20-30 ms on the rest of the call. Once at least a
+// frame has waited through a whole 2 s, what waited throughout was not needed to cover a late
+// frame, and it is given back in the far end's pauses. A backlog that covers late packets runs
+// out at each one, and is kept.
+void watchBacklog(MSFilter* f, FilterState* s) {
+    constexpr uint64_t kStandingMs = 2000;
+    const size_t frame = s->micFrame.size() * sizeof(int16_t);
+    const size_t backlog = ms_bufferizer_get_avail(&s->toSpeaker);
+    const uint64_t now = std::max<uint64_t>(f->ticker->time, 1);
+    if (backlog < frame || s->standingSince == 0) {
+        s->standingSince = now;
+        s->leastStanding = SIZE_MAX;
+        return;
+    }
+    s->leastStanding = std::min(s->leastStanding, backlog);
+    if (now < s->standingSince + kStandingMs)
+        return;
+    s->toGiveBack = s->leastStanding / frame * frame;
+    ms_message("echo canceller: %d ms waited for the speaker through 2 s, given back in the far end's pauses",
+               int(s->toGiveBack / sizeof(int16_t) * 1000 / s->sampleRate));
+    s->standingSince = now;
+    s->leastStanding = SIZE_MAX;
 }
 
 void filterProcess(MSFilter* f) {
@@ -293,8 +313,10 @@ void filterProcess(MSFilter* f) {
                                                  ? "echo found: cancelling it and suppressing what is left"
                                                  : "no echo: the microphone is passed on as it is");
     }
-    if (s->speaking)
+    if (s->speaking) {
         reportBacklog(f, s);
+        watchBacklog(f, s);
+    }
 }
 
 void filterPostprocess(MSFilter* f) {

@@ -13,7 +13,8 @@
 // and its residue suppressed as in mediastreamer's; while it takes out less than 2 dB, or the
 // microphone hears nothing of the far end, there is none, and the microphone is passed on as it
 // is (denoised) until an echo is found. The speaker's sound is passed on as in mediastreamer's:
-// one frame for each frame of the microphone's, silence while there is none.
+// one frame for each frame of the microphone's, silence while there is none; what then waited
+// through 5 s without being needed is given back in the far end's pauses.
 #pragma once
 
 #include <cstdint>

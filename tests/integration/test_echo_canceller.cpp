@@ -311,7 +311,7 @@ TEST_F(EchoCancellerFilter, SpeakerStartsWithin200msWhenTheMicrophoneNeverComesS
 // A far end whose sound came 30 ms late once (a sound server or the network running late, the
 // jitter buffer then releasing what it held at once): the speaker played silence meanwhile, and
 // the 30 ms then waited in the canceller for the rest of the call. Given back in the far end's
-// pauses, the delay is what it was within two 5 s reports.
+// pauses, the delay is what it was within a few seconds.
 TEST_F(EchoCancellerFilter, DelayPutOnByALateFarEndIsGivenBackInItsPauses) {
     const auto delays = delaysOfEachWord(1500, [](int t) {
         return t >= 300 && t < 303 ? 0 : t == 303 ? 40 : 10;
