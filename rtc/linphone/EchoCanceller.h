@@ -14,7 +14,7 @@
 // microphone hears nothing of the far end, there is none, and the microphone is passed on as it
 // is (denoised) until an echo is found. The speaker's sound is passed on as in mediastreamer's:
 // one frame for each frame of the microphone's, silence while there is none; what then waited
-// through 5 s without being needed is given back in the far end's pauses.
+// through 2 s without being needed is given back in the far end's pauses.
 #pragma once
 
 #include <cstdint>
