@@ -117,6 +117,11 @@ FilterState* stateOf(MSFilter* f) {
     return static_cast<FilterState*>(f->data);
 }
 
+// Milliseconds of sound in `bytes` of the filter's samples.
+int msOf(const FilterState* s, size_t bytes) {
+    return int(bytes / sizeof(int16_t) * 1000 / size_t(s->sampleRate));
+}
+
 void filterInit(MSFilter* f) {
     auto* s = new FilterState;
     ms_bufferizer_init(&s->delayed);
@@ -214,7 +219,7 @@ void reportBacklog(MSFilter* f, FilterState* s) {
     if (f->ticker->time < s->backlogSince + 5000)
         return;
     ms_message("echo canceller: at least %d ms waited for the speaker over the last 5 s",
-               int(s->leastBacklog / sizeof(int16_t) * 1000 / s->sampleRate));
+               msOf(s, s->leastBacklog));
     s->leastBacklog = SIZE_MAX;
     s->backlogSince = f->ticker->time;
 }
@@ -239,8 +244,9 @@ void watchBacklog(MSFilter* f, FilterState* s) {
     if (now < s->standingSince + kStandingMs)
         return;
     s->toGiveBack = s->leastStanding / frame * frame;
-    ms_message("echo canceller: %d ms waited for the speaker through 2 s, given back in the far end's pauses",
-               int(s->toGiveBack / sizeof(int16_t) * 1000 / s->sampleRate));
+    ms_message(
+        "echo canceller: %d ms waited for the speaker through %d s, given back in the far end's pauses",
+        msOf(s, s->toGiveBack), int(kStandingMs / 1000));
     s->standingSince = now;
     s->leastStanding = SIZE_MAX;
 }
